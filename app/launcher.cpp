@@ -1,0 +1,295 @@
+#include "app/launcher.h"
+
+#include <cmath>
+#include <cstdio>
+#include <exception>
+#include <iomanip>
+#include <limits>
+#include <sstream>
+
+#include "app/settings.h"
+#include "app/texts.h"
+#include "net/background_tasks.h"
+#include "net/content_paths.h"
+#include "net/progress_adapter.h"
+#include "package/file_util.h"
+#include "platform/dialogs.h"
+#include "platform/files.h"
+#include "platform/process_exit.h"
+
+namespace {
+
+const char* const kStatusError = "error";
+const char* const kStatusNeedUpdate = "needUpdate";
+const char* const kStatusNotNeedUpdate = "notNeedUpdate";
+const char* const kStatusTrans = "trans";
+const char* const kStatusSucc = "succ";
+const char* const kStatusFail = "fail";
+const char* const kStatusUnzip = "unzip";
+
+const char* const kStageCheck = "check";
+const char* const kStageDownload = "download";
+const char* const kStageCleanRes = "cleanRes";
+const char* const kStageUnzip = "unzip";
+const char* const kStageLaunch = "launch";
+
+constexpr unsigned kRetryCancelStyle = platform::kRetryCancelBox | platform::kSystemModal;  // 0x1005
+constexpr unsigned kOkStyle = platform::kOkBox | platform::kSystemModal;                    // 0x1000
+
+void ExitLater(int delayMs) {
+  RunAfterDelay(delayMs, [] { platform::QuickExit(0); });
+}
+
+}  // namespace
+
+std::string FormatBytes(std::uint64_t bytes) {
+  if (bytes < 1024) return "0k";
+  if (bytes < 1048576) return std::to_string(bytes >> 10) + "k";
+  std::ostringstream text;
+  text << std::fixed << std::setprecision(1) << static_cast<double>(bytes) * (1.0 / 1024) * (1.0 / 1024) << "M";
+  return text.str();
+}
+
+std::string StageText(const std::string& stage) {
+  if (stage == kStageCheck) return texts::kStageCheck;
+  if (stage == kStageDownload) return texts::kStageDownload;
+  if (stage == kStageCleanRes) return texts::kStageCleanRes;
+  if (stage == kStageUnzip) return texts::kStageUnzip;
+  if (stage == kStageLaunch) return texts::kStageLaunch;
+  return {};
+}
+
+std::string CutStackTrace(const std::string& message) {
+  const auto at = message.find("StackTrace=");
+  return at == std::string::npos ? message : message.substr(0, at);
+}
+
+int ProgressWidth(double done, double total, int fullWidth) {
+  const double width = done / total * fullWidth;
+  // A zero total or an absurd count has no meaningful width; show an empty fill rather than garbage.
+  if (!std::isfinite(width)) return 0;
+  if (width >= static_cast<double>(std::numeric_limits<int>::max())) return std::numeric_limits<int>::max();
+  if (width <= static_cast<double>(std::numeric_limits<int>::min())) return std::numeric_limits<int>::min();
+  return static_cast<int>(width);
+}
+
+Launcher::Launcher(LauncherServices services, SplashState* splash) : services_(services), splash_(splash) {}
+
+void Launcher::BuildChannelUrls(const std::vector<std::string>& baseUrls) {
+  baseUrls_ = baseUrls;
+  channelUrls_.clear();
+  for (const auto& url : baseUrls) channelUrls_.push_back(ChannelUrl(url));
+}
+
+std::string Launcher::Stage() const {
+  std::lock_guard<std::mutex> lock(stageMutex_);
+  return stage_;
+}
+
+void Launcher::SetStage(const std::string& stage) {
+  std::lock_guard<std::mutex> lock(stageMutex_);
+  stage_ = stage;
+}
+
+void Launcher::SetFillWidth(double done, double total) {
+  splash_->SetFillWidth(ProgressWidth(done, total, kProgressFullWidth));
+}
+
+void Launcher::ShowMessage(const std::string& text, const std::string& caption, unsigned style) {
+  auto& dialogs = platform::CurrentDialogs();
+  dialogs.BringMainWindowToFront();
+  dialogs.Show(text, caption, style);
+}
+
+void Launcher::StartCheck() {
+  FileUtil::CreateDir(settings::channelId);  // exists already on a retry: that is fine
+  splash_->SetStageVisible(true);
+  splash_->SetFillVisible(true);
+  splash_->SetFillWidth(0);
+  SetStage(kStageCheck);
+  services_.checker->Start([this](const std::string& status, const std::string& first, const std::string& second,
+                                  std::int64_t size, std::int64_t offset) {
+    OnCheckResult(status, first, second, size, offset);
+  });
+}
+
+void Launcher::OnCheckResult(const std::string& status, const std::string& first, const std::string& second,
+                             std::int64_t size, std::int64_t offset) {
+  try {
+    if (status == kStatusError) {
+      ShowRetryDialog(first, texts::kCaptionError);
+    } else if (status == kStatusNotNeedUpdate) {
+      RemoveDownloadFolder();
+      StartLaunch(false);
+    } else if (status == kStatusNeedUpdate) {
+      splash_->SetSpeedVisible(true);
+      splash_->SetSizeVisible(true);
+      const std::uint64_t onDisk = FileUtil::Exists(first) ? FileUtil::Size(first) : 0;
+      const bool complete = FileUtil::Exists(first) && onDisk == static_cast<std::uint64_t>(offset) && size == offset;
+      if (complete) {
+        services_.downloader->RememberPackage(first, second);
+        StartVerify(first, second, onDisk);
+      } else if (!channelUrls_.empty()) {
+        StartDownload(first, second, size, offset);
+      }
+      // Without any base URL there is nowhere to download from: the launcher stays in "check".
+    }
+  } catch (const std::exception& error) {
+    ShowMessage(error.what(), texts::kCaptionError, kOkStyle);
+  }
+}
+
+void Launcher::StartDownload(const std::string& archivePath, const std::string& digest, std::int64_t size,
+                             std::int64_t offset) {
+  splash_->SetFillWidth(0);
+  SetStage(kStageDownload);
+  splash_->SetSizeText("0kb/0k");
+  splash_->SetSpeedText("0k/s");
+  services_.downloader->RememberPackage(archivePath, digest);
+
+  const std::string& base = baseUrls_[static_cast<std::size_t>(std::rand()) % baseUrls_.size()];
+  DownloadTask task;
+  task.resumeOffset = static_cast<std::uint64_t>(offset);
+  task.localPath = archivePath;
+  task.url = ArchiveUrl(base, archivePath);
+  task.callback = ProgressAdapter(
+      [this](const std::string& status, const std::string& payload, std::uint64_t downloaded,
+             std::uint64_t expected, double speed, const std::string& path, const std::string& md5) {
+        OnTransferEvent(status, payload, downloaded, expected, speed, path, md5);
+      },
+      archivePath, static_cast<std::uint64_t>(offset), static_cast<std::uint64_t>(size), digest, NowMs());
+  std::printf("download %s from %s, resume from %lld of %lld bytes\n", archivePath.c_str(), task.url.c_str(),
+              static_cast<long long>(offset), static_cast<long long>(size));
+  services_.downloader->Start(std::move(task));
+}
+
+void Launcher::OnTransferEvent(const std::string& status, const std::string& payload, std::uint64_t downloaded,
+                               std::uint64_t expected, double speed, const std::string& archivePath,
+                               const std::string& digest) {
+  if (status == kStatusTrans) {
+    SetFillWidth(static_cast<double>(downloaded), static_cast<double>(expected));
+    const double shownSpeed = std::isfinite(speed) && speed > 0 ? speed : 0.0;
+    splash_->SetSpeedText(FormatBytes(static_cast<std::uint64_t>(shownSpeed)) + "/s");
+    splash_->SetSizeText(FormatBytes(downloaded) + "/" + FormatBytes(expected));
+  } else if (status == kStatusSucc) {
+    StartVerify(archivePath, digest, expected);
+  } else if (status == kStatusFail) {
+    ShowRetryDialog(payload + texts::kClickToRetry, "");
+  }
+}
+
+void Launcher::StartVerify(const std::string& archivePath, const std::string& digest, std::uint64_t total) {
+  services_.game->KillGameProcesses();
+  splash_->SetFillWidth(kProgressFullWidth);
+  splash_->SetSizeText(FormatBytes(total) + "/" + FormatBytes(total));
+  SetStage(kStageCleanRes);
+  RunAfterDelay(delays_.verify, [this, archivePath, digest] { VerifyArchive(archivePath, digest); });
+}
+
+void Launcher::VerifyArchive(const std::string& archivePath, const std::string& digest) {
+  const std::string actual = FileUtil::Exists(archivePath) ? FileUtil::Md5(archivePath) : std::string();
+  if (!actual.empty() && actual == digest) {
+    StartUnzip(archivePath);
+    return;
+  }
+  std::printf("archive %s digest %s, expected %s\n", archivePath.c_str(), actual.c_str(), digest.c_str());
+  platform::RemoveFile(archivePath);
+  ShowRetryDialog(texts::kDigestMismatch, "");
+}
+
+void Launcher::StartUnzip(const std::string& archivePath) {
+  splash_->SetFillWidth(0);
+  splash_->SetSpeedVisible(false);
+  SetStage(kStageUnzip);
+  try {
+    services_.extractor->Start(UnzipTask{archivePath, settings::dataFolder,
+                                         [this](const std::string& status, const std::string& payload,
+                                                long long done, long long total) {
+                                           OnUnzipEvent(status, payload, done, total);
+                                         }});
+  } catch (const std::exception& error) {
+    platform::RemoveFile(archivePath);
+    ShowRetryDialog(std::string(texts::kUnzipCannotStart) + error.what(), "");
+  }
+}
+
+void Launcher::OnUnzipEvent(const std::string& status, const std::string&, long long done, long long total) {
+  if (status == kStatusUnzip) {
+    SetFillWidth(static_cast<double>(done), static_cast<double>(total));
+    splash_->SetSizeText(std::to_string(done) + "/" + std::to_string(total));
+  } else if (status == kStatusFail) {
+    ShowRetryDialog(std::string(texts::kUnzipFailedHead) + settings::dataFolder + texts::kUnzipFailedTail, "");
+  } else if (status == kStatusSucc) {
+    RemoveDownloadFolder();
+    StartLaunch(true);
+  }
+}
+
+void Launcher::StartLaunch(bool freshlyUnpacked) {
+  splash_->SetFillWidth(kProgressFullWidth);
+  splash_->SetStageText(texts::kLaunchingNow);
+  splash_->SetStageVisible(true);
+  SetStage(kStageLaunch);
+  services_.checker->SaveLastFileInfo();
+
+  const std::string gamePath = settings::dataFolder + "/" + settings::gameExeName;
+  if (!FileUtil::Exists(gamePath)) ShowMessage(gamePath + texts::kFileMissing, "", kOkStyle);
+
+  const bool running = services_.game->IsGameRunning();
+  if (!running || freshlyUnpacked) {
+    StartGame();
+  } else {
+    RunAfterDelay(delays_.restartRunningGame, [this] { StartGame(); });
+  }
+}
+
+void Launcher::StartGame() {
+  const std::string gamePath = FileUtil::JoinPath(settings::dataFolder, settings::gameExeName);
+  try {
+    services_.game->KillGameProcesses();
+    const std::string arguments = services_.game->BuildArgumentString();
+    if (!services_.game->CreateGameProcess(arguments)) {
+      std::printf("could not start %s\n", gamePath.c_str());
+      if (FileUtil::Exists(gamePath)) platform::RemoveFile(gamePath);
+    }
+    ExitLater(delays_.exitAfterGame);
+  } catch (const std::exception& error) {
+    if (FileUtil::Exists(gamePath)) platform::RemoveFile(gamePath);
+    splash_->SetCloseVisible(true);
+    ShowMessage(std::string(texts::kGameStartFailed) + error.what(), "", kOkStyle);
+    ExitLater(delays_.exitAfterError);
+  }
+}
+
+int Launcher::ShowRetryDialog(const std::string& message, const std::string& caption) {
+  auto& dialogs = platform::CurrentDialogs();
+  dialogs.BringMainWindowToFront();
+  const int answer = dialogs.Show(CutStackTrace(message), caption, kRetryCancelStyle);
+  if (answer == platform::kAnswerCancel) platform::QuickExit(0);
+  StartCheck();
+  return answer;
+}
+
+void Launcher::RemoveDownloadFolder() {
+  try {
+    FileUtil::DeleteTree();
+    platform::RemoveEmptyDirectory(settings::channelId);
+  } catch (const std::exception&) {
+    // Cleaning up is a courtesy; a folder that stays does no harm.
+  }
+}
+
+void Launcher::UpdateStageText(double dt) {
+  dotTimer_ -= dt;
+  if (dotTimer_ <= 0) {
+    dotTimer_ = 0.5;
+    dotCount_ = (dotCount_ + 1) % 4;
+  }
+  splash_->SetStageText(StageText(Stage()) + std::string(static_cast<std::size_t>(dotCount_), '.'));
+}
+
+void Launcher::OnCloseClicked() {
+  if (closeClicked_) return;
+  closeClicked_ = true;
+  ExitLater(delays_.exitAfterClose);
+}

@@ -1,0 +1,25 @@
+#include "app/settings.h"
+
+#include "launcher_config.h"
+
+// A test build may point the launcher at a loopback content server.
+#ifdef LAUNCHER_BASE_URL_LIST_OVERRIDE
+#undef LAUNCHER_BASE_URL_LIST
+#define LAUNCHER_BASE_URL_LIST LAUNCHER_BASE_URL_LIST_OVERRIDE
+#endif
+
+namespace settings {
+
+const std::string channelId = LAUNCHER_CHANNEL_ID;
+const std::string dataFolder = LAUNCHER_DATA_FOLDER_PREFIX LAUNCHER_CHANNEL_ID;
+const std::string gameExeName = LAUNCHER_GAME_EXE;
+const std::string localFileInfoName = "local_fileInfo.json";
+const std::string localConfigName = "local_config.json";
+const std::string downloadRecordPath = dataFolder + "/downloadRecord";
+const std::vector<std::string> baseUrls = {LAUNCHER_BASE_URL_LIST};
+const bool verifyTls = LAUNCHER_VERIFY_TLS;
+
+const char* const kInstanceMutexName = "KOLV__Mutex";
+const char* const kActivationMessageName = "KOLV__Mutex__EH";
+
+}  // namespace settings

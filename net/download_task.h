@@ -1,0 +1,14 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "net/transfer_callback.h"
+
+// Everything one archive download needs; the download thread owns it.
+struct DownloadTask {
+  std::uint64_t resumeOffset = 0;  // 0 for a fresh download
+  std::string localPath;           // empty selects memory mode
+  TransferCallback callback;
+  std::string url;
+};

@@ -1,0 +1,41 @@
+// File-system primitives the portable file utilities are built on.
+// Paths are narrow strings relative to the working directory (UTF-8 on Linux, ANSI on Windows).
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// The separator that paths composed by the launcher use on this system.
+#ifdef _WIN32
+inline constexpr char kPathSeparator = '\\';
+#else
+inline constexpr char kPathSeparator = '/';
+#endif
+
+struct DirEntry {
+  std::string name;
+  bool isDirectory = false;
+};
+
+// True when the path's attributes can be read (file or directory).
+bool PathExists(const std::string& path);
+bool IsDirectory(const std::string& path);
+// False when the file cannot be opened; otherwise *size holds its full 64-bit size.
+bool FileSize(const std::string& path, std::uint64_t* size);
+// Creates exactly one level; false when it exists already or cannot be made.
+bool MakeDirectory(const std::string& path);
+bool RemoveFile(const std::string& path);
+bool RemoveEmptyDirectory(const std::string& path);
+// Replaces `to` with `from` in one step, so readers see the old or the new file, never half of one.
+bool ReplaceFile(const std::string& from, const std::string& to);
+// False when the directory cannot be enumerated. "." and ".." are never listed.
+bool ListDirectory(const std::string& directory, std::vector<DirEntry>* entries);
+// The process's current directory; empty when it cannot be read.
+std::string CurrentDirectory();
+// Seconds since 1970 of the file's last modification; false when it cannot be read.
+bool ModificationTime(const std::string& path, std::int64_t* secondsSinceEpoch);
+
+}  // namespace platform
