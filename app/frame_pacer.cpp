@@ -1,0 +1,17 @@
+#include "app/frame_pacer.h"
+
+FramePacer::FramePacer(std::int64_t frequency, std::int64_t now)
+    : frequency_(frequency),
+      period_(static_cast<std::int64_t>(static_cast<double>(frequency) * (1.0 / 60))),
+      lastTick_(now),
+      prevFrame_(now) {
+  if (period_ <= 0) period_ = 1;  // a counter slower than 60 Hz still paces, one tick per frame
+}
+
+bool FramePacer::FrameDue(std::int64_t now, double* dt) {
+  if (now - lastTick_ <= period_) return false;
+  lastTick_ = now - (now % period_);
+  *dt = static_cast<double>(now - prevFrame_) / static_cast<double>(frequency_);
+  prevFrame_ = now;
+  return true;
+}

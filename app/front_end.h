@@ -1,0 +1,27 @@
+// A front end shows the run to the player: the splash window where there is a display,
+// otherwise the terminal. It owns the window thread's loop.
+#pragma once
+
+#include <functional>
+
+#include "app/frame_pacer.h"
+#include "platform/instance_guard.h"
+#include "ui/splash_state.h"
+
+class Launcher;
+
+struct FrontEndHooks {
+  Launcher* launcher = nullptr;
+  SplashState* splash = nullptr;
+  platform::InstanceGuard* guard = nullptr;  // activation requests of later starts arrive here
+  // Window set-up's tail, run once the window (if any) exists: seeds the generator, builds the
+  // channel URLs, hides the elements shown only later, starts the first check.
+  std::function<void()> startFlow;
+};
+
+// Runs until the process ends; returns the loop's exit code when it ends on its own.
+int RunTerminalFrontEnd(const FrontEndHooks& hooks);
+
+// The splash window of this platform. False from Available when no display can be opened.
+bool SplashFrontEndAvailable();
+int RunSplashFrontEnd(const FrontEndHooks& hooks);
