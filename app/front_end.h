@@ -8,10 +8,11 @@
 #include "platform/instance_guard.h"
 #include "ui/splash_state.h"
 
-class Launcher;
-
+// Everything a front end calls into the launcher goes through these hooks, so the window
+// code of each platform (library target `launcher_splash`) does not depend on the controller.
 struct FrontEndHooks {
-  Launcher* launcher = nullptr;
+  std::function<void(double dt)> updateStageText;  // once per frame, window thread
+  std::function<void()> onCloseClicked;            // the close button's click handler
   SplashState* splash = nullptr;
   platform::InstanceGuard* guard = nullptr;  // activation requests of later starts arrive here
   // Window set-up's tail, run once the window (if any) exists: seeds the generator, builds the

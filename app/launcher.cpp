@@ -108,9 +108,8 @@ void Launcher::StartCheck() {
   splash_->SetFillWidth(0);
   SetStage(kStageCheck);
   services_.checker->Start([this](const std::string& status, const std::string& first, const std::string& second,
-                                  std::int64_t size, std::int64_t offset) {
-    OnCheckResult(status, first, second, size, offset);
-  });
+                                  std::int64_t size,
+                                  std::int64_t offset) { OnCheckResult(status, first, second, size, offset); });
 }
 
 void Launcher::OnCheckResult(const std::string& status, const std::string& first, const std::string& second,
@@ -153,10 +152,9 @@ void Launcher::StartDownload(const std::string& archivePath, const std::string& 
   task.localPath = archivePath;
   task.url = ArchiveUrl(base, archivePath);
   task.callback = ProgressAdapter(
-      [this](const std::string& status, const std::string& payload, std::uint64_t downloaded,
-             std::uint64_t expected, double speed, const std::string& path, const std::string& md5) {
-        OnTransferEvent(status, payload, downloaded, expected, speed, path, md5);
-      },
+      [this](const std::string& status, const std::string& payload, std::uint64_t downloaded, std::uint64_t expected,
+             double speed, const std::string& path,
+             const std::string& md5) { OnTransferEvent(status, payload, downloaded, expected, speed, path, md5); },
       archivePath, static_cast<std::uint64_t>(offset), static_cast<std::uint64_t>(size), digest, NowMs());
   std::printf("download %s from %s, resume from %lld of %lld bytes\n", archivePath.c_str(), task.url.c_str(),
               static_cast<long long>(offset), static_cast<long long>(size));
@@ -203,10 +201,8 @@ void Launcher::StartUnzip(const std::string& archivePath) {
   SetStage(kStageUnzip);
   try {
     services_.extractor->Start(UnzipTask{archivePath, settings::dataFolder,
-                                         [this](const std::string& status, const std::string& payload,
-                                                long long done, long long total) {
-                                           OnUnzipEvent(status, payload, done, total);
-                                         }});
+                                         [this](const std::string& status, const std::string& payload, long long done,
+                                                long long total) { OnUnzipEvent(status, payload, done, total); }});
   } catch (const std::exception& error) {
     platform::RemoveFile(archivePath);
     ShowRetryDialog(std::string(texts::kUnzipCannotStart) + error.what(), "");

@@ -30,7 +30,7 @@ struct LauncherServices {
 
 // Delays of the flow, in milliseconds.
 struct LauncherDelays {
-  int verify = 900;        // after stopping the game, before the digest
+  int verify = 900;  // after stopping the game, before the digest
   int exitAfterGame = 700;
   int exitAfterError = 600;
   int exitAfterClose = 1000;
@@ -45,13 +45,11 @@ class Launcher {
   void BuildChannelUrls(const std::vector<std::string>& baseUrls);
   void StartCheck();
 
-  void OnCheckResult(const std::string& status, const std::string& first, const std::string& second,
-                     std::int64_t size, std::int64_t offset);
-  void StartDownload(const std::string& archivePath, const std::string& digest, std::int64_t size,
+  void OnCheckResult(const std::string& status, const std::string& first, const std::string& second, std::int64_t size,
                      std::int64_t offset);
+  void StartDownload(const std::string& archivePath, const std::string& digest, std::int64_t size, std::int64_t offset);
   void OnTransferEvent(const std::string& status, const std::string& payload, std::uint64_t downloaded,
-                       std::uint64_t expected, double speed, const std::string& archivePath,
-                       const std::string& digest);
+                       std::uint64_t expected, double speed, const std::string& archivePath, const std::string& digest);
   void StartVerify(const std::string& archivePath, const std::string& digest, std::uint64_t total);
   void VerifyArchive(const std::string& archivePath, const std::string& digest);
   void StartUnzip(const std::string& archivePath);

@@ -19,8 +19,8 @@ void ProgressAdapter::operator()(const std::string& status, const std::string& p
   const std::uint64_t bytes = first > 0 && std::isfinite(first) ? static_cast<std::uint64_t>(first) : 0;
   // Two calls in the same millisecond (or a clock step back) have no measurable speed: keep the last one.
   if (nowMs > lastMs_) {
-    const double speed = (static_cast<double>(bytes) - static_cast<double>(lastBytes_)) /
-                         static_cast<double>(nowMs - lastMs_) * 1000.0;
+    const double speed =
+        (static_cast<double>(bytes) - static_cast<double>(lastBytes_)) / static_cast<double>(nowMs - lastMs_) * 1000.0;
     if (std::isfinite(speed)) lastSpeed_ = speed;
   }
   lastMs_ = nowMs;

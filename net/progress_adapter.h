@@ -7,9 +7,9 @@
 #include <string>
 
 // (status, payload, downloaded, expected archive size, bytes per second, archive path, digest)
-using DownloadEventHandler =
-    std::function<void(const std::string& status, const std::string& payload, std::uint64_t downloaded,
-                       std::uint64_t expected, double speed, const std::string& archivePath, const std::string& digest)>;
+using DownloadEventHandler = std::function<void(const std::string& status, const std::string& payload,
+                                                std::uint64_t downloaded, std::uint64_t expected, double speed,
+                                                const std::string& archivePath, const std::string& digest)>;
 
 class ProgressAdapter {
  public:

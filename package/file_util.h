@@ -7,7 +7,8 @@
 #include <vector>
 
 // (kind "dir" or "file", path below the walk's root, the entry's own name)
-using WalkVisitor = std::function<void(const std::string& kind, const std::string& relativePath, const std::string& name)>;
+using WalkVisitor =
+    std::function<void(const std::string& kind, const std::string& relativePath, const std::string& name)>;
 
 class FileUtil {
  public:

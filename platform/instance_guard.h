@@ -16,7 +16,6 @@ class InstanceGuard {
 
 // Null when another instance holds `mutexName`; that instance is then sent `messageName`
 // and has been woken by the time this returns.
-std::unique_ptr<InstanceGuard> AcquireSingleInstance(const std::string& mutexName,
-                                                     const std::string& messageName);
+std::unique_ptr<InstanceGuard> AcquireSingleInstance(const std::string& mutexName, const std::string& messageName);
 
 }  // namespace platform

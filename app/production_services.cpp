@@ -1,0 +1,37 @@
+#include "app/production_services.h"
+
+#include <stdexcept>
+
+namespace {
+
+// Stand-ins for stages this build does not have yet. They fail loudly; none pretends success.
+class MissingCheck : public UpdateCheck {
+ public:
+  void Start(ResultCallback callback) override {
+    callback("error", "update check is not part of this build", "", 0, 0);
+  }
+  void SaveLastFileInfo() override {}
+};
+
+class MissingDownloader : public PackageDownloader {
+ public:
+  void RememberPackage(const std::string&, const std::string&) override {}
+  void Start(DownloadTask task) override { task.callback("fail", "download is not part of this build", 0, 0); }
+};
+
+class MissingExtractor : public PackageExtractor {
+ public:
+  void Start(UnzipTask) override { throw std::runtime_error("extraction is not part of this build"); }
+};
+
+}  // namespace
+
+ProductionServices MakeProductionServices(SplashState* splash) {
+  (void)splash;
+  ProductionServices services;
+  services.checker = std::make_unique<MissingCheck>();          // update check
+  services.downloader = std::make_unique<MissingDownloader>();  // package download
+  services.extractor = std::make_unique<MissingExtractor>();    // extraction
+  services.game = std::make_unique<SystemGameControl>();        // game processes
+  return services;
+}

@@ -1,0 +1,83 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <memory>
+
+#include "platform/files.h"
+
+namespace platform {
+namespace {
+
+struct DirCloser {
+  void operator()(DIR* dir) const { closedir(dir); }
+};
+
+}  // namespace
+
+bool PathExists(const std::string& path) {
+  struct stat info {};
+  return !path.empty() && stat(path.c_str(), &info) == 0;
+}
+
+bool IsDirectory(const std::string& path) {
+  struct stat info {};
+  return !path.empty() && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+bool FileSize(const std::string& path, std::uint64_t* size) {
+  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat info {};
+  const bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  close(fd);
+  if (ok) *size = static_cast<std::uint64_t>(info.st_size);
+  return ok;
+}
+
+bool MakeDirectory(const std::string& path) { return mkdir(path.c_str(), 0755) == 0; }
+
+bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }
+
+bool RemoveEmptyDirectory(const std::string& path) { return rmdir(path.c_str()) == 0; }
+
+bool ReplaceFile(const std::string& from, const std::string& to) {
+  // Flush the new content before it takes the old name, so a power loss cannot leave it empty.
+  const int fd = open(from.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd >= 0) {
+    fsync(fd);
+    close(fd);
+  }
+  return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool ListDirectory(const std::string& directory, std::vector<DirEntry>* entries) {
+  std::unique_ptr<DIR, DirCloser> dir(opendir(directory.c_str()));
+  if (!dir) return false;
+  while (dirent* entry = readdir(dir.get())) {
+    const std::string name = entry->d_name;
+    if (name == "." || name == "..") continue;
+    struct stat info {};
+    // lstat: a symbolic link is listed as what it is (a file entry), never followed into.
+    if (lstat((directory + "/" + name).c_str(), &info) != 0) continue;
+    entries->push_back(DirEntry{name, S_ISDIR(info.st_mode)});
+  }
+  return true;
+}
+
+std::string CurrentDirectory() {
+  std::unique_ptr<char, decltype(&std::free)> path(getcwd(nullptr, 0), &std::free);
+  return path ? std::string(path.get()) : std::string();
+}
+
+bool ModificationTime(const std::string& path, std::int64_t* secondsSinceEpoch) {
+  struct stat info {};
+  if (stat(path.c_str(), &info) != 0) return false;
+  *secondsSinceEpoch = static_cast<std::int64_t>(info.st_mtim.tv_sec);
+  return true;
+}
+
+}  // namespace platform
