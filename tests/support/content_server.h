@@ -1,0 +1,116 @@
+// An in-process HTTP content server for tests, listening on 127.0.0.1 at a port the system
+// chooses. It serves files from a folder and from memory, honours single byte ranges
+// ("bytes=N-" and "bytes=N-M", answered 206 with Content-Range), counts requests and body
+// bytes per path, logs every request, and can be told per path to misbehave.
+//
+// Paths are given without the leading "/" and without the query: "MorvanePC1/config.json".
+// Requests are matched on the path only; the query string is logged but ignored.
+//
+// Typical use in a fixture:
+//   ContentServer server;                         // started; stopped by the destructor
+//   server.ServeFolder(scratchDir);               // files below the folder
+//   server.AddFile("MorvanePC1/config.json", R"({"lastVersion":"1.0.0"})");
+//   server.SetFault("pkg.zip", Fault::CloseAfter(1000));
+//   ... HttpUtil::Download({0, localPath, callback, server.Url("pkg.zip")});
+//   EXPECT_EQ(server.RequestCount("pkg.zip"), 1);
+//
+// Misbehaviours (one Fault per path, replaced by the next SetFault):
+//   Fault::Status(code, body)      answer `code` with `body` instead of the content
+//   Fault::Redirect(target, code)  answer `code` (302) with Location "/target"; a path redirecting
+//                                  to itself (or two paths to each other) makes a loop
+//   Fault::StallAfter(n, duration) send n body bytes, send nothing for `duration`, then the rest
+//                                  (Stop() cuts the stall short)
+//   Fault::CloseAfter(n)           send n body bytes of a full-length answer, then drop the connection
+//   Fault::IgnoreRange()           answer 200 with the whole body whatever the Range header asks
+//   Fault::NoLength(kind)          no Content-Length: chunked transfer encoding, or the body ended by
+//                                  closing the connection
+// Several effects combine in one Fault by setting its fields directly.
+//
+// Thread safety: every method may be called from any thread while the server runs; counters and
+// the log are read under the same lock the request threads write them with. Stop() (or the
+// destructor) waits until every request thread has ended, so a test can tear down cleanly under
+// the thread sanitizer.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace testsupport {
+
+enum class NoLengthKind { kNone, kChunked, kCloseDelimited };
+
+struct Fault {
+  int status = 0;                           // non-zero: answer this status with `body`
+  std::string body;                         // body of a status answer
+  std::string redirectTarget;               // non-empty: redirect to "/" + target
+  int redirectStatus = 302;                 //
+  std::optional<std::uint64_t> stallAfter;  // body bytes sent before the stall
+  std::chrono::milliseconds stallFor{0};    //
+  std::optional<std::uint64_t> closeAfter;  // body bytes sent before the connection is dropped
+  bool ignoreRange = false;                 // whole body with 200 even when a range was asked for
+  NoLengthKind noLength = NoLengthKind::kNone;
+
+  static Fault Status(int code, std::string text = "");
+  static Fault Redirect(std::string target, int code = 302);
+  static Fault StallAfter(std::uint64_t bytes, std::chrono::milliseconds duration);
+  static Fault CloseAfter(std::uint64_t bytes);
+  static Fault IgnoreRange();
+  static Fault NoLength(NoLengthKind kind = NoLengthKind::kChunked);
+};
+
+// One request as the server saw it.
+struct RequestLogEntry {
+  std::string method;
+  std::string path;        // without the leading "/"
+  std::string query;       // "rand=17" or empty
+  std::string range;       // the Range header as sent, or empty
+  std::string connection;  // the Connection header as sent, or empty
+  int status = 0;          // the status the server chose to answer
+};
+
+class ContentServer {
+ public:
+  // Starts listening at once. Throws std::runtime_error when no port could be bound.
+  ContentServer();
+  ~ContentServer();
+  ContentServer(const ContentServer&) = delete;
+  ContentServer& operator=(const ContentServer&) = delete;
+
+  int Port() const { return port_; }
+  // "http://127.0.0.1:<port>/"
+  std::string BaseUrl() const;
+  // BaseUrl() + path (the path may carry a query).
+  std::string Url(const std::string& path) const;
+
+  // Files below `root` are served by their relative path; in-memory files take precedence.
+  void ServeFolder(const std::filesystem::path& root);
+  void AddFile(const std::string& path, std::string content);
+  void RemoveFile(const std::string& path);
+
+  void SetFault(const std::string& path, Fault fault);
+  void ClearFault(const std::string& path);
+
+  // Requests that reached the handler for `path`, whatever was answered.
+  int RequestCount(const std::string& path) const;
+  // Body bytes handed to the network for `path` (not counting headers).
+  std::uint64_t BytesSent(const std::string& path) const;
+  std::vector<RequestLogEntry> Log() const;
+  // The entries for `path` only, oldest first.
+  std::vector<RequestLogEntry> LogFor(const std::string& path) const;
+  void ResetCounters();
+
+  // Stops accepting, cuts stalls short and waits for every request thread. Idempotent.
+  void Stop();
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+  int port_ = 0;
+};
+
+}  // namespace testsupport
