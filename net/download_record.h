@@ -1,0 +1,24 @@
+// The download record: a process-wide key/value store kept in the record file inside the data
+// folder. It remembers which archive is being downloaded ("zipName") and the digest it must
+// have ("zipMd5"), so that a partial archive is resumed only while both stay the same.
+//
+// Record file: one "key=value" line per entry, lines joined with "\r\n", no line end after the
+// last one. Reading keeps the first line of a key, cuts a value at its first "=", skips a line
+// without a value, and ignores the carriage returns that Windows text mode adds (records of
+// earlier launchers hold CR CR LF line ends).
+#pragma once
+
+#include <string>
+
+class DownloadRecord {
+ public:
+  static constexpr const char* kZipName = "zipName";
+  static constexpr const char* kZipMd5 = "zipMd5";
+
+  // Replaces the store's contents with what the record file holds (empty when it is missing).
+  static void Load();
+  // The value, or "" (and the key is then kept with an empty value). Loads the file on first use.
+  static std::string Get(const std::string& key);
+  // Sets the value and rewrites the whole record file. Loads the file on first use.
+  static void Set(const std::string& key, const std::string& value);
+};

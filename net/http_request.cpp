@@ -1,0 +1,67 @@
+// Document request: one GET into memory. Only the HTTP status decides the outcome: 200 is
+// "succ" (with whatever body arrived), 408 "timeout", anything else "error"; libcurl's own
+// result only enters the message text.
+#include <cstdio>
+#include <string>
+
+#include "net/curl_handle.h"
+#include "net/curl_options.h"
+#include "net/http_util.h"
+#include "net/transfer_words.h"
+
+namespace {
+
+std::size_t AppendToResponse(char* data, std::size_t size, std::size_t count, void* response) {
+  static_cast<std::string*>(response)->append(data, size * count);
+  return size * count;
+}
+
+}  // namespace
+
+void HttpUtil::Request(const std::string& url, const std::string& body, const TransferCallback& callback,
+                       int connectTimeout) {
+  const std::string requestUrl = url;
+  const std::string requestBody = body;
+  CurlEasy handle = MakeCurlEasy();
+  if (!handle) {
+    callback(transfer::kError, transfer::kCannotInitCurl, 0, 0);
+    return;
+  }
+  CurlHeaderList headers(curl_slist_append(nullptr, "Connection: close"));
+  std::string response;
+  CURL* curl = handle.get();
+  curl_easy_setopt(curl, CURLOPT_URL, requestUrl.c_str());
+  curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &AppendToResponse);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response);
+  curl_options::SetProgress(curl, &callback);
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, static_cast<long>(connectTimeout));
+  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, curl_options::kMaxRedirects);
+  curl_options::SetCertificateChecks(curl);
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, curl_options::kLowSpeedLimit);
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, curl_options::kLowSpeedTime);
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
+
+  const CURLcode result = curl_easy_perform(curl);
+  long status = -1;
+  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  handle.reset();  // before the header list it points to
+  headers.reset();
+
+  std::printf("curlcode = %d, ret_code = %ld\n", static_cast<int>(result), status);
+  if (status == 200) {
+    std::printf("http post succ to %s with %s, response is %s\n\n", requestUrl.c_str(), requestBody.c_str(),
+                response.c_str());
+    callback(transfer::kSucc, response, 0, 0);
+    return;
+  }
+  const int httpStatus = static_cast<int>(status);
+  const char* const curlText = curl_easy_strerror(result);
+  std::printf("curl perform fail to %s with %s, ret_code is %d (%s)\n\n", requestUrl.c_str(), requestBody.c_str(),
+              httpStatus, curlText);
+  char text[1024];
+  std::snprintf(text, sizeof text, "curl perform fail, ret_code is %d (%s)", httpStatus, curlText);
+  callback(httpStatus == 408 ? transfer::kTimeout : transfer::kError, text, 0, 0);
+}

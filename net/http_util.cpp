@@ -1,0 +1,115 @@
+// Archive download: one GET, appended to a partial file from the resume offset or collected in
+// memory, progress through libcurl's progress hook, exactly one "succ" or "fail" at the end.
+// Only the low-speed rule bounds the transfer (no overall or connect time-out): archives are
+// large and connections slow.
+#include "net/http_util.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <system_error>
+
+#include "net/curl_handle.h"
+#include "net/curl_options.h"
+#include "net/transfer_words.h"
+
+namespace {
+
+struct FileCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+using LocalFile = std::unique_ptr<std::FILE, FileCloser>;
+
+std::size_t WriteToFile(char* data, std::size_t size, std::size_t count, void* file) {
+  return std::fwrite(data, 1, size * count, static_cast<std::FILE*>(file));
+}
+
+std::size_t AppendToBody(char* data, std::size_t size, std::size_t count, void* body) {
+  static_cast<std::string*>(body)->append(data, size * count);
+  return size * count;
+}
+
+// The offset the local file really allows. Bytes past the offset are cut off, so the range the
+// server sends continues the file exactly; a file shorter than the offset (or none) cannot be
+// continued, and the download starts over.
+std::uint64_t ResumableOffset(const std::string& path, std::uint64_t requested) {
+  if (requested == 0) return 0;
+  std::error_code error;
+  const std::uint64_t size = std::filesystem::file_size(path, error);
+  if (!error && size > requested) std::filesystem::resize_file(path, requested, error);
+  if (error || size < requested) {
+    std::printf("cannot resume %s from %llu bytes, downloading from the start\n", path.c_str(),
+                static_cast<unsigned long long>(requested));
+    return 0;
+  }
+  return requested;
+}
+
+// Data still in the stdio buffer reaches the disk only here, so a full disk may show up only now.
+bool Close(LocalFile& file) {
+  std::FILE* raw = file.release();
+  const bool flushed = std::fflush(raw) == 0;
+  return std::fclose(raw) == 0 && flushed;
+}
+
+}  // namespace
+
+void HttpUtil::Download(const DownloadTask& task) {
+  const TransferCallback& callback = task.callback;
+  const bool toFile = !task.localPath.empty();
+  std::string body;
+  LocalFile file;
+  std::uint64_t offset = task.resumeOffset;
+  if (toFile) {
+    offset = ResumableOffset(task.localPath, offset);
+    file.reset(std::fopen(task.localPath.c_str(), offset != 0 ? "ab+" : "wb"));
+    if (!file) {
+      callback(transfer::kFail, transfer::kCannotOpenLocalFile + task.localPath, 0, 0);
+      return;
+    }
+  }
+
+  CurlEasy handle = MakeCurlEasy();
+  if (!handle) {
+    file.reset();
+    callback(transfer::kFail, transfer::kCannotInitCurl, 0, 0);
+    return;
+  }
+  CURL* curl = handle.get();
+  curl_easy_setopt(curl, CURLOPT_URL, task.url.c_str());
+  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, curl_options::kMaxRedirects);
+  if (toFile) {
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &WriteToFile);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, file.get());
+  } else {
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &AppendToBody);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
+  }
+  curl_options::SetProgress(curl, &callback);
+  curl_options::SetCertificateChecks(curl);
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, curl_options::kLowSpeedLimit);
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, curl_options::kLowSpeedTime);
+  curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
+  curl_easy_setopt(curl, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(offset));
+
+  CURLcode result = curl_easy_perform(curl);
+  long status = -1;
+  curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+  handle.reset();
+  if (toFile && !Close(file) && result == CURLE_OK) result = CURLE_WRITE_ERROR;
+
+  const int httpStatus = static_cast<int>(status);
+  if (result == CURLE_OK && (httpStatus == 200 || httpStatus == 206)) {
+    std::printf("download succ from %s to %s", task.url.c_str(), task.localPath.c_str());
+    callback(transfer::kSucc, toFile ? std::string() : body, 0, 0);
+    return;
+  }
+  char text[1024];
+  std::snprintf(text, sizeof text, "curl perform fail, curl_code %d (%s), ret_code %d", static_cast<int>(result),
+                curl_easy_strerror(result), httpStatus);
+  std::printf("%s", text);
+  callback(transfer::kFail, text, static_cast<double>(result), static_cast<double>(httpStatus));
+}
