@@ -1,0 +1,83 @@
+#include "tools/publish/release_documents.h"
+
+#include <rapidjson/document.h>
+#include <rapidjson/prettywriter.h>
+#include <rapidjson/stringbuffer.h>
+
+#include "tools/publish/publish_error.h"
+
+namespace publish {
+namespace {
+
+using rapidjson::Document;
+using rapidjson::StringRef;
+using rapidjson::Value;
+
+std::string Serialise(const Value& root) {
+  rapidjson::StringBuffer buffer;
+  rapidjson::PrettyWriter<rapidjson::StringBuffer> writer(buffer);
+  writer.SetIndent(' ', 2);
+  root.Accept(writer);
+  return std::string(buffer.GetString(), buffer.GetSize()) + "\n";
+}
+
+Value Text(const std::string& text, Document::AllocatorType& allocator) {
+  Value value;
+  value.SetString(text.c_str(), static_cast<rapidjson::SizeType>(text.size()), allocator);
+  return value;
+}
+
+void SetMember(Document& document, const char* name, Value value) {
+  auto& allocator = document.GetAllocator();
+  if (auto it = document.FindMember(name); it != document.MemberEnd()) {
+    it->value = std::move(value);
+  } else {
+    document.AddMember(StringRef(name), std::move(value), allocator);
+  }
+}
+
+}  // namespace
+
+std::string WriteFileInfo(const FileInfoDocument& info) {
+  Document document(rapidjson::kObjectType);
+  auto& allocator = document.GetAllocator();
+  document.AddMember("zipName", Text(info.zipName, allocator), allocator);
+  document.AddMember("zipMd5", Text(info.zipMd5, allocator), allocator);
+  document.AddMember("zipBytes", Value(info.zipBytes), allocator);
+  Value names(rapidjson::kArrayType);
+  for (const auto& name : info.fileNameList) names.PushBack(Text(name, allocator), allocator);
+  document.AddMember("fileNameList", names, allocator);
+  return Serialise(document);
+}
+
+std::string ReadZipMd5(const std::string& fileInfoText) {
+  Document document;
+  document.Parse(fileInfoText.c_str(), fileInfoText.size());
+  if (document.HasParseError() || !document.IsObject()) return "";
+  const auto it = document.FindMember("zipMd5");
+  if (it == document.MemberEnd() || !it->value.IsString()) return "";
+  return it->value.GetString();
+}
+
+std::string WriteConfig(const std::string& existing, const std::string& lastVersion,
+                        const std::optional<std::vector<std::string>>& unsupported) {
+  Document document(rapidjson::kObjectType);
+  if (!existing.empty()) {
+    document.Parse(existing.c_str(), existing.size());
+    if (document.HasParseError() || !document.IsObject()) {
+      throw PublishError("the existing config.json is not a JSON object; fix or remove it first");
+    }
+  }
+  auto& allocator = document.GetAllocator();
+  SetMember(document, "lastVersion", Text(lastVersion, allocator));
+  if (unsupported) {
+    Value patterns(rapidjson::kArrayType);
+    for (const auto& pattern : *unsupported) patterns.PushBack(Text(pattern, allocator), allocator);
+    SetMember(document, "unsupportedVersions", std::move(patterns));
+  } else if (!document.HasMember("unsupportedVersions")) {
+    SetMember(document, "unsupportedVersions", Value(rapidjson::kArrayType));
+  }
+  return Serialise(document);
+}
+
+}  // namespace publish

@@ -1,0 +1,47 @@
+// Writes a package archive entry by entry with minizip's zip half.
+//
+// Every entry records Unix as the system it was made on (host byte 3 of "version made by") and
+// the Unix file type and permission bits in the high 16 bits of its external attributes, so
+// that the launcher can keep executables executable. Folders also carry the MS-DOS folder bit
+// that Windows tools look at.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+namespace publish {
+
+// Bytes of the current file written so far; called after every block.
+using BlockWritten = std::function<void(std::uint64_t bytes)>;
+
+class ZipWriter {
+ public:
+  // Creates (or truncates) the archive; throws PublishError when it cannot.
+  explicit ZipWriter(const std::filesystem::path& archive);
+  ~ZipWriter();  // abandons an archive that was not closed; the caller deletes the file
+  ZipWriter(const ZipWriter&) = delete;
+  ZipWriter& operator=(const ZipWriter&) = delete;
+
+  // `name` without the trailing "/", which is added here. Throws PublishError.
+  void AddFolder(const std::string& name, std::uint32_t permissions, std::time_t modified);
+  // Packs the file's bytes deflated. Throws PublishError.
+  void AddFile(const std::string& name, const std::filesystem::path& source, std::uint32_t permissions,
+               std::time_t modified, const BlockWritten& onBlock);
+  // Writes the central directory; throws PublishError when that fails.
+  void Close();
+
+ private:
+  void OpenEntry(const std::string& entryName, std::uint32_t externalAttributes, std::time_t modified, bool large);
+  void CloseEntry(const std::string& entryName);
+
+  void* zip_ = nullptr;  // zipFile
+  std::string archiveName_;
+};
+
+// The external attributes word for a Unix mode (type and permission bits).
+std::uint32_t UnixExternalAttributes(std::uint32_t mode, bool isFolder);
+
+}  // namespace publish
