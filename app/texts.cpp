@@ -73,4 +73,11 @@ const char* const kNoticeLine2 =
 // 下载中....
 const char* const kDownloading = "\xcf\xc2\xd4\xd8\xd6\xd0....";
 
+// 重试
+const char* const kButtonRetry = "\xd6\xd8\xca\xd4";
+// 取消
+const char* const kButtonCancel = "\xc8\xa1\xcf\xfb";
+// 确定
+const char* const kButtonOk = "\xc8\xb7\xb6\xa8";
+
 }  // namespace texts

@@ -61,4 +61,11 @@ extern const char* const kNoticeLine2;
 // 下载中....
 extern const char* const kDownloading;
 
+// 重试
+extern const char* const kButtonRetry;
+// 取消
+extern const char* const kButtonCancel;
+// 确定
+extern const char* const kButtonOk;
+
 }  // namespace texts
