@@ -140,6 +140,12 @@ StaticServer::StaticServer(fs::path root, LogSink sink) : impl_(std::make_unique
   };
   impl_->server.Get(".*", handler);
   impl_->server.set_keep_alive_timeout(kKeepAliveSeconds);
+  // The library's default also sets SO_REUSEPORT, which lets a second server share a busy port
+  // and take some of its connections; a busy port must be an error instead.
+  impl_->server.set_socket_options([](socket_t socket) {
+    int yes = 1;
+    setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+  });
   // Answers with a body provider are logged when the provider is released (with the bytes
   // actually sent); every other answer here.
   impl_->server.set_logger([impl = impl_.get()](const httplib::Request& request, const httplib::Response& response) {
