@@ -2,6 +2,8 @@
 
 #include <stdexcept>
 
+#include "app/zip_package_extractor.h"
+
 namespace {
 
 // Stand-ins for stages this build does not have yet. They fail loudly; none pretends success.
@@ -19,11 +21,6 @@ class MissingDownloader : public PackageDownloader {
   void Start(DownloadTask task) override { task.callback("fail", "download is not part of this build", 0, 0); }
 };
 
-class MissingExtractor : public PackageExtractor {
- public:
-  void Start(UnzipTask) override { throw std::runtime_error("extraction is not part of this build"); }
-};
-
 }  // namespace
 
 ProductionServices MakeProductionServices(SplashState* splash) {
@@ -31,7 +28,7 @@ ProductionServices MakeProductionServices(SplashState* splash) {
   ProductionServices services;
   services.checker = std::make_unique<MissingCheck>();          // update check
   services.downloader = std::make_unique<MissingDownloader>();  // package download
-  services.extractor = std::make_unique<MissingExtractor>();    // extraction
+  services.extractor = std::make_unique<ZipPackageExtractor>();  // extraction
   services.game = std::make_unique<SystemGameControl>();        // game processes
   return services;
 }

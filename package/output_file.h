@@ -1,0 +1,36 @@
+// The file an archive entry is written to.
+//
+// An existing file is replaced. On Unix whatever is at the path is unlinked first: a symbolic
+// link planted in the data folder is dropped, never followed, so it cannot redirect the write.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#ifdef _WIN32
+#include <cstdio>
+#endif
+
+class OutputFile {
+ public:
+  // `permissions` (at most 0777) replaces the default mode where the system has one.
+  OutputFile(const std::string& path, std::optional<std::uint32_t> permissions);
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  explicit operator bool() const;
+  // False when not every byte could be written (a full disk, an I/O error).
+  bool Write(const char* data, std::size_t size);
+  // False when the file's data could not be stored completely.
+  bool Close();
+
+ private:
+#ifdef _WIN32
+  std::FILE* file_ = nullptr;
+#else
+  int descriptor_ = -1;
+#endif
+};

@@ -1,0 +1,192 @@
+#include "package/zip_util.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <set>
+#include <vector>
+
+#include "package/entry_count.h"
+#include "package/entry_mode.h"
+#include "package/entry_path.h"
+#include "package/output_file.h"
+#include "package/unzip_file.h"
+#include "platform/files.h"
+
+namespace {
+
+const char* const kStartLine = "start unzip";
+const char* const kEndLine = "end unzip";
+const char* const kCreateDirectoryFail = "create directory fail: ";
+const char* const kOpenZipFail = "open zip file fail: ";
+const char* const kReadEntryInfoFail = "read entry info fail";
+const char* const kExtractFileFail = "extract file fail: ";
+const char* const kReadNextFail = "cannont read next file: ";
+const char* const kUnsafeName = "entry leads outside the destination: ";
+const char* const kOpenInzipFail = "open inzip file fail: ";
+const char* const kOpenUnzipFail = "open unzip file fail: ";
+const char* const kReadCurrentFail = "read current file fail: ";
+const char* const kWriteUnzipFail = "write unzip file fail: ";
+const char* const kSizeMismatch = "size mismatch in unzip file: ";
+const char* const kChecksumMismatch = "crc mismatch in unzip file: ";
+
+void PrintLine(const std::string& text) { std::printf("%s\n", text.c_str()); }
+
+std::string WithFinalSeparator(const std::string& folder) {
+  if (folder.empty() || folder.back() == '/' || folder.back() == '\\') return folder;
+  return folder + platform::kPathSeparator;
+}
+
+// One folder level; a folder that is there already is fine, a file in its place is not.
+bool EnsureDirectory(const std::string& path) { return platform::MakeDirectory(path) || platform::IsDirectory(path); }
+
+// The current entry's information and its whole name; false when the header cannot be read.
+// The name is read at its full length: a name cut to a buffer would be a different path.
+bool ReadEntryInfo(unzFile archive, unz_file_info64& info, std::string& name) {
+  if (unzGetCurrentFileInfo64(archive, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) return false;
+  std::vector<char> buffer(info.size_filename + 1, '\0');
+  if (unzGetCurrentFileInfo64(archive, &info, buffer.data(), static_cast<uLong>(buffer.size()), nullptr, 0, nullptr,
+                              0) != UNZ_OK) {
+    return false;
+  }
+  name.assign(buffer.data(), info.size_filename);
+  return true;
+}
+
+// One run of UnzipAll over an open archive.
+class Extraction {
+ public:
+  Extraction(unzFile archive, std::string destination, const UnzipCallback& callback, long long count)
+      : archive_(archive), destination_(std::move(destination)), callback_(callback), count_(count) {}
+
+  // Handles entry `index` (the current one) and moves to the next; false after a "fail".
+  bool HandleEntry(long long index) {
+    unz_file_info64 info{};
+    std::string utf8Name;
+    if (!ReadEntryInfo(archive_, info, utf8Name)) {
+      PrintLine(kReadEntryInfoFail);
+      return Fail(kReadEntryInfoFail, index);
+    }
+    const std::string localName = LocalEntryName(utf8Name);
+    if ((localName.empty() && !utf8Name.empty()) || !IsSafeEntryName(localName)) {
+      PrintLine(kUnsafeName + utf8Name);
+      return Fail(kExtractFileFail + (localName.empty() ? utf8Name : localName), index);
+    }
+    const EntryParts parts = SplitEntryName(localName);
+    for (const auto& folder : parts.folders) {
+      const std::string path = destination_ + folder + platform::kPathSeparator;
+      if (!EnsureFolder(path)) return Fail(kCreateDirectoryFail + path, index);
+    }
+    if (!parts.file.empty()) {
+      std::string error;
+      if (!ZipUtil::ExtractCurrent(archive_, localName, destination_ + parts.file, error)) {
+        return Fail(kExtractFileFail + localName, index);
+      }
+    }
+    Report(unzip_status::kEntryDone, localName, index + 1, count_);
+    if (index + 1 < count_ && unzGoToNextFile(archive_) != UNZ_OK) {
+      const std::string text = kReadNextFail + localName;
+      PrintLine(text);
+      return Fail(text, index);
+    }
+    return true;
+  }
+
+ private:
+  // Entries of one package share their folders; each is created or found once per run.
+  bool EnsureFolder(const std::string& path) {
+    if (readyFolders_.count(path) != 0) return true;
+    if (!EnsureDirectory(path)) return false;
+    readyFolders_.insert(path);
+    return true;
+  }
+
+  void Report(const std::string& status, const std::string& payload, long long done, long long total) const {
+    if (callback_) callback_(status, payload, done, total);
+  }
+
+  bool Fail(const std::string& text, long long index) const {
+    Report(unzip_status::kFailed, text, index, count_);
+    return false;
+  }
+
+  unzFile archive_;
+  std::string destination_;
+  const UnzipCallback& callback_;
+  long long count_;
+  std::set<std::string> readyFolders_;
+};
+
+}  // namespace
+
+bool ZipUtil::UnzipAll(const UnzipTask& task) { return UnzipAll(task.archivePath, task.destination, task.callback); }
+
+bool ZipUtil::UnzipAll(const std::string& archivePath, const std::string& destinationFolder,
+                       const UnzipCallback& callback) {
+  const auto fail = [&callback](const std::string& text) {
+    if (callback) callback(unzip_status::kFailed, text, 0, 0);
+    return false;
+  };
+  const std::string destination = WithFinalSeparator(destinationFolder);
+  if (!EnsureDirectory(destination)) return fail(kCreateDirectoryFail + destination);
+
+  UnzipFile archive(archivePath);
+  if (!archive && !IsEmptyArchive(archivePath)) {
+    const std::string text = kOpenZipFail + archivePath;
+    PrintLine(text);
+    return fail(text);
+  }
+  const auto count = archive ? static_cast<long long>(CountEntries(archive.get(), archivePath)) : 0LL;
+  PrintLine(kStartLine);
+  Extraction extraction(archive.get(), destination, callback, count);
+  for (long long index = 0; index < count; ++index) {
+    if (!extraction.HandleEntry(index)) return false;
+  }
+  PrintLine(kEndLine);
+  if (callback) callback(unzip_status::kSucceeded, "", count, count);
+  return true;
+}
+
+namespace {
+
+// The reason an entry could not be written, on standard output and in `error`.
+bool Refuse(const char* head, const std::string& localName, std::string& error) {
+  error = head + localName;
+  PrintLine(error);
+  return false;
+}
+
+}  // namespace
+
+bool ZipUtil::ExtractCurrent(unzFile archive, const std::string& localName, const std::string& outputPath,
+                             std::string& error) {
+  unz_file_info64 info{};
+  if (unzGetCurrentFileInfo64(archive, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) {
+    return Refuse(kOpenInzipFail, localName, error);
+  }
+  OpenEntry entry(archive);
+  if (!entry) return Refuse(kOpenInzipFail, localName, error);
+  OutputFile output(outputPath, KindOfEntry(info.version, info.external_fa).permissions);
+  if (!output) return Refuse(kOpenUnzipFail, localName, error);
+
+  // A damaged entry must not stay behind looking like a good file.
+  const auto discard = [&outputPath, &localName, &error](const char* head) {
+    platform::RemoveFile(outputPath);
+    return Refuse(head, localName, error);
+  };
+  const auto block = std::make_unique_for_overwrite<char[]>(kCopyBlockBytes);
+  std::uint64_t written = 0;
+  for (;;) {
+    const int count = unzReadCurrentFile(archive, block.get(), static_cast<unsigned>(kCopyBlockBytes));
+    if (count < 0) return discard(kReadCurrentFail);
+    if (count == 0) break;
+    if (!output.Write(block.get(), static_cast<std::size_t>(count))) return discard(kWriteUnzipFail);
+    written += static_cast<std::uint64_t>(count);
+  }
+  if (!output.Close()) return discard(kWriteUnzipFail);
+  // minizip checks the checksum only when the whole declared size was read, so the size is
+  // compared first: a stream that ends early would otherwise pass unnoticed.
+  if (written != info.uncompressed_size) return discard(kSizeMismatch);
+  if (entry.Close() != UNZ_OK) return discard(kChecksumMismatch);
+  return true;
+}

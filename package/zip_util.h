@@ -1,0 +1,35 @@
+// Extraction of the package archive into the data folder.
+//
+// Every entry is checked before anything is written: a name leading outside the destination
+// fails the run. Each entry is streamed through one block, its size and checksum are checked,
+// and any failure ends the run with exactly one "fail"; a complete run ends with one "succ".
+#pragma once
+
+#include <minizip/unzip.h>
+
+#include <cstddef>
+#include <string>
+
+#include "package/unzip_callback.h"
+
+namespace unzip_status {
+inline constexpr const char* kEntryDone = "unzip";
+inline constexpr const char* kSucceeded = "succ";
+inline constexpr const char* kFailed = "fail";
+}  // namespace unzip_status
+
+class ZipUtil {
+ public:
+  // Unpacks every entry of the task's archive below its destination, reporting through its
+  // callback (which may be empty). False after a "fail". Synchronous: the caller's thread works.
+  static bool UnzipAll(const UnzipTask& task);
+  static bool UnzipAll(const std::string& archivePath, const std::string& destination, const UnzipCallback& callback);
+
+  // Writes the archive's current entry to `outputPath`. False, with the reason in `error` and
+  // on standard output, when the entry could not be written completely and intact.
+  static bool ExtractCurrent(unzFile archive, const std::string& localName, const std::string& outputPath,
+                             std::string& error);
+
+  // Bytes moved per read; large enough that system calls do not dominate.
+  static constexpr std::size_t kCopyBlockBytes = 256 * 1024;
+};
