@@ -32,7 +32,13 @@ void QuickExit(int code) {
   }
   std::fflush(stdout);
   std::fflush(stderr);
+#ifdef _WIN32
+  // The mingw runtime has no quick_exit; _Exit ends the process the same way (nothing is
+  // registered with at_quick_exit).
+  std::_Exit(code);
+#else
   std::quick_exit(code);
+#endif
 }
 
 }  // namespace platform

@@ -1,0 +1,96 @@
+// Files and directories through the narrow (ANSI code page) Win32 functions, so paths are
+// the same bytes the rest of the launcher composes.
+#include <windows.h>
+// windows.h maps ReplaceFile to the system's ReplaceFileA; the seam's function keeps its name.
+#undef ReplaceFile
+
+#include <vector>
+
+#include "platform/files.h"
+#include "platform/win32/win_handles.h"
+
+namespace platform {
+namespace {
+
+using win32::UniqueFind;
+using win32::UniqueHandle;
+
+// 100-nanosecond units between 1601-01-01 and 1970-01-01.
+constexpr ULONGLONG kUnixEpochInFileTime = 116444736000000000ULL;
+
+DWORD Attributes(const std::string& path) { return GetFileAttributesA(path.c_str()); }
+
+std::string SearchPattern(const std::string& directory) {
+  if (!directory.empty() && (directory.back() == '\\' || directory.back() == '/')) return directory + "*";
+  return directory + "\\*";
+}
+
+}  // namespace
+
+bool PathExists(const std::string& path) { return !path.empty() && Attributes(path) != INVALID_FILE_ATTRIBUTES; }
+
+bool IsDirectory(const std::string& path) {
+  if (path.empty()) return false;
+  const DWORD attributes = Attributes(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool FileSize(const std::string& path, std::uint64_t* size) {
+  // Query access only: a file another handle is writing can still be sized.
+  UniqueHandle file(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!file) return false;
+  LARGE_INTEGER value{};
+  if (!GetFileSizeEx(file.Get(), &value)) return false;
+  *size = static_cast<std::uint64_t>(value.QuadPart);
+  return true;
+}
+
+bool MakeDirectory(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) != 0; }
+
+bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+
+bool RemoveEmptyDirectory(const std::string& path) { return RemoveDirectoryA(path.c_str()) != 0; }
+
+bool ReplaceFile(const std::string& from, const std::string& to) {
+  // Write-through: the new content is on disk before it takes the old name.
+  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool ListDirectory(const std::string& directory, std::vector<DirEntry>* entries) {
+  WIN32_FIND_DATAA data{};
+  UniqueFind search(FindFirstFileA(SearchPattern(directory).c_str(), &data));
+  if (!search.Valid()) return false;
+  do {
+    const std::string name = data.cFileName;
+    if (name == "." || name == "..") continue;
+    if (data.dwFileAttributes == INVALID_FILE_ATTRIBUTES) continue;
+    entries->push_back(DirEntry{name, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+  } while (FindNextFileA(search.Get(), &data));
+  return true;
+}
+
+std::string CurrentDirectory() {
+  // 512 bytes serve nearly always; a longer folder gets a buffer of the size the system asks.
+  std::vector<char> buffer(512);
+  DWORD length = GetCurrentDirectoryA(static_cast<DWORD>(buffer.size()), buffer.data());
+  if (length >= buffer.size()) {
+    buffer.resize(length + 1);
+    length = GetCurrentDirectoryA(static_cast<DWORD>(buffer.size()), buffer.data());
+  }
+  if (length == 0 || length >= buffer.size()) return {};
+  return std::string(buffer.data(), length);
+}
+
+bool ModificationTime(const std::string& path, std::int64_t* secondsSinceEpoch) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
+  ULARGE_INTEGER time{};
+  time.LowPart = data.ftLastWriteTime.dwLowDateTime;
+  time.HighPart = data.ftLastWriteTime.dwHighDateTime;
+  *secondsSinceEpoch =
+      (static_cast<std::int64_t>(time.QuadPart) - static_cast<std::int64_t>(kUnixEpochInFileTime)) / 10000000;
+  return true;
+}
+
+}  // namespace platform

@@ -1,0 +1,156 @@
+// The splash front end on Windows: GDI+ start-up, the layered main window and its overlay
+// forms, the window procedure every splash window shares, and the frame loop.
+//
+// The frame loop never blocks: it drains every queued message first, and when none is waiting
+// and no frame is due it sleeps 1 ms. Frames come at 1/60 s by the performance counter.
+#include <windows.h>
+// After windows.h, which it needs.
+#include <imm.h>
+
+#include <memory>
+
+#include "app/front_end.h"
+#include "net/background_tasks.h"
+#include "platform/clock.h"
+#include "platform/dialogs.h"
+#include "platform/process_exit.h"
+#include "platform/win32/activation.h"
+#include "platform/win32/gdiplus_flat.h"
+#include "platform/win32/message_box_dialogs.h"
+#include "platform/win32/module_instance.h"
+#include "platform/win32/win32_window_host.h"
+#include "ui/main_screen.h"
+#include "ui/splash_driver.h"
+
+namespace {
+
+using platform::win32::Win32WindowHost;
+
+constexpr int kCloseRequestExitDelayMs = 1000;
+// The main window's class name and title.
+constexpr char kWindowTitle[] = "Tessarine";
+
+// The one splash of the process; the window procedure reaches it only through this pointer,
+// and only on the window thread.
+struct Splash {
+  std::unique_ptr<ui::MainScreen> screen;
+  std::unique_ptr<ui::SplashDriver> driver;
+  HWND mainWindow = nullptr;
+};
+Splash* currentSplash = nullptr;
+
+bool IsMainWindow(HWND window) { return currentSplash && window == currentSplash->mainWindow; }
+
+LRESULT OnPaint(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  PAINTSTRUCT paint{};
+  BeginPaint(window, &paint);
+  if (currentSplash && currentSplash->driver) currentSplash->driver->OnPaint(window);
+  EndPaint(window, &paint);
+  return DefWindowProcW(window, message, wParam, lParam);
+}
+
+LRESULT OnLeftButtonDown(HWND window, WPARAM wParam, LPARAM lParam) {
+  if (!currentSplash || !currentSplash->driver) return 0;
+  // Client coordinates as unsigned 16-bit halves; the click counts only with the left button alone.
+  const auto x = static_cast<std::int32_t>(LOWORD(lParam));
+  const auto y = static_cast<std::int32_t>(HIWORD(lParam));
+  static_cast<void>(window);
+  currentSplash->driver->OnLeftButtonDown(x, y, wParam == MK_LBUTTON);
+  return 0;
+}
+
+LRESULT CALLBACK SplashWindowProcedure(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+  const UINT activation = platform::win32::ActivationMessage();
+  if (activation != 0 && message == activation) {
+    if (IsMainWindow(window)) {
+      if (currentSplash->driver) currentSplash->driver->OnActivation();
+      platform::win32::DeliverActivation();
+      return 0;
+    }
+    return DefWindowProcW(window, message, wParam, lParam);
+  }
+  switch (message) {
+    case WM_PAINT:
+      return OnPaint(window, message, wParam, lParam);
+    case WM_MOVE:
+      if (IsMainWindow(window) && currentSplash->driver) currentSplash->driver->OnMainWindowMoved();
+      return DefWindowProcW(window, message, wParam, lParam);
+    case WM_DESTROY:
+      PostQuitMessage(0);
+      return 0;
+    case WM_CLOSE:
+      // The main window is never destroyed: a close request ends the process a second later.
+      if (IsMainWindow(window)) {
+        RunAfterDelay(kCloseRequestExitDelayMs, [] { platform::QuickExit(0); });
+      } else {
+        PostQuitMessage(0);
+      }
+      return 0;
+    case WM_LBUTTONDOWN:
+      return OnLeftButtonDown(window, wParam, lParam);
+    default:
+      return DefWindowProcW(window, message, wParam, lParam);
+  }
+}
+
+bool EndsLoop(UINT message) { return message == WM_QUIT || message == WM_DESTROY || message == WM_CLOSE; }
+
+// Returns the exit code the last message carried (WM_QUIT's).
+int RunFrameLoop(const FrontEndHooks& hooks, ui::SplashDriver& driver) {
+  FramePacer pacer(platform::PerformanceFrequency(), platform::PerformanceCounter());
+  MSG message{};
+  for (;;) {
+    if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+      if (EndsLoop(message.message)) break;
+      continue;
+    }
+    double dt = 0;
+    if (!pacer.FrameDue(platform::PerformanceCounter(), &dt)) {
+      platform::SleepMs(1);
+      continue;
+    }
+    if (hooks.updateStageText) hooks.updateStageText(dt);
+    driver.Frame(dt);
+  }
+  return static_cast<int>(static_cast<std::uint32_t>(message.wParam));
+}
+
+}  // namespace
+
+bool SplashFrontEndAvailable() { return true; }
+
+int RunSplashFrontEnd(const FrontEndHooks& hooks) {
+  ULONG_PTR gdiplusToken = 0;
+  Gdiplus::GdiplusStartupInput input;  // version 1, no debug callback, nothing suppressed
+  Gdiplus::GdiplusStartup(&gdiplusToken, &input, nullptr);
+
+  static platform::win32::MessageBoxDialogs dialogs;
+  platform::SetCurrentDialogs(&dialogs);
+
+  static Splash splash;
+  static Win32WindowHost host(platform::win32::ModuleInstance(), &SplashWindowProcedure);
+  currentSplash = &splash;
+  HWND mainWindow = static_cast<HWND>(host.CreateMainWindow(ui::kMainWidth, ui::kMainHeight, kWindowTitle));
+  if (!mainWindow) {
+    // Without its window class there is no splash to run the launcher against.
+    Gdiplus::GdiplusShutdown(gdiplusToken);
+    return 0;
+  }
+  splash.mainWindow = mainWindow;
+  dialogs.SetMainWindow(mainWindow);
+  ImmAssociateContext(mainWindow, nullptr);  // the splash takes no input-method editor
+
+  splash.screen = ui::BuildMainScreen(host, mainWindow, ui::kMainWidth, ui::kMainHeight, hooks.onCloseClicked);
+  splash.driver = std::make_unique<ui::SplashDriver>(host, *splash.screen, hooks.splash);
+
+  const POINT origin = platform::win32::CentredOnScreen(GetSystemMetrics(SM_CXSCREEN), GetSystemMetrics(SM_CYSCREEN),
+                                                        ui::kMainWidth, ui::kMainHeight);
+  SetWindowPos(mainWindow, nullptr, origin.x, origin.y, ui::kMainWidth, ui::kMainHeight, 0);
+
+  if (hooks.startFlow) hooks.startFlow();
+  const int exitCode = RunFrameLoop(hooks, *splash.driver);
+  Gdiplus::GdiplusShutdown(gdiplusToken);
+  return exitCode;
+}

@@ -1,0 +1,69 @@
+#include <windows.h>
+
+#include "platform/text_encoding.h"
+#include "platform/win32/wide_text.h"
+
+namespace platform {
+namespace win32 {
+namespace {
+
+constexpr UINT kGbkCodePage = 936;
+constexpr wchar_t kReplacement = 0xFFFD;
+
+// One GBK character (one or two bytes) at `in`, or false when those bytes are not one.
+bool ConvertOne(const char* in, int length, wchar_t* out) {
+  return MultiByteToWideChar(kGbkCodePage, MB_ERR_INVALID_CHARS, in, length, out, 1) == 1;
+}
+
+}  // namespace
+
+std::wstring GbkToWide(const std::string& gbk) {
+  std::wstring wide;
+  wide.reserve(gbk.size());
+  std::size_t i = 0;
+  while (i < gbk.size()) {
+    const auto byte = static_cast<unsigned char>(gbk[i]);
+    if (byte < 0x80) {
+      wide += static_cast<wchar_t>(byte);
+      ++i;
+      continue;
+    }
+    wchar_t character = 0;
+    if (IsDBCSLeadByteEx(kGbkCodePage, byte) && i + 1 < gbk.size() && ConvertOne(&gbk[i], 2, &character)) {
+      wide += character;
+      i += 2;
+    } else if (ConvertOne(&gbk[i], 1, &character)) {
+      wide += character;  // single-byte extensions of the code page (0x80 is the euro sign)
+      ++i;
+    } else {
+      wide += kReplacement;
+      ++i;
+    }
+  }
+  return wide;
+}
+
+std::string WideToAnsi(const std::wstring& wide) {
+  if (wide.empty()) return {};
+  const int length =
+      WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return {};
+  std::string narrow(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), narrow.data(), length, nullptr, nullptr);
+  return narrow;
+}
+
+}  // namespace win32
+
+std::string GbkToUtf8(const std::string& gbk) {
+  const std::wstring wide = win32::GbkToWide(gbk);
+  if (wide.empty()) return {};
+  const int length =
+      WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
+  if (length <= 0) return {};
+  std::string utf8(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), length, nullptr, nullptr);
+  return utf8;
+}
+
+}  // namespace platform

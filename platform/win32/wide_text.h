@@ -1,0 +1,14 @@
+// Conversions between the launcher's narrow texts and the wide strings the W functions take.
+#pragma once
+
+#include <string>
+
+namespace platform::win32 {
+
+// GBK (code page 936) to UTF-16, whatever the system's ANSI code page is. A byte that does not
+// start a valid GBK character becomes U+FFFD.
+std::wstring GbkToWide(const std::string& gbk);
+// UTF-16 to the system's ANSI code page (CP_ACP); characters it lacks become its default one.
+std::string WideToAnsi(const std::wstring& wide);
+
+}  // namespace platform::win32

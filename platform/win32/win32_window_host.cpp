@@ -1,0 +1,102 @@
+#include "platform/win32/win32_window_host.h"
+
+#include <string>
+
+#include "platform/win32/gdiplus_surface.h"
+#include "ui/main_screen.h"
+
+namespace platform::win32 {
+namespace {
+
+constexpr wchar_t kFormClassName[] = L"BaseForm";
+// SC_MOVE plus HTCAPTION: the system drags the window as if by its caption.
+constexpr WPARAM kMoveByCaption = 0xF012;
+// The class background brush value the splash's windows register with.
+const HBRUSH kBackgroundBrush = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(1));
+
+// IDC_ARROW spelt for the W function (the header's macro is the narrow one here).
+LPCWSTR ArrowCursor() { return MAKEINTRESOURCEW(32512); }
+
+HWND AsHwnd(ui::WindowHandle window) { return static_cast<HWND>(window); }
+
+std::wstring AsciiToWide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+}  // namespace
+
+POINT CentredOnScreen(int screenWidth, int screenHeight, int width, int height) {
+  return POINT{(screenWidth - width) / 2, (screenHeight - height) / 2};
+}
+
+ui::WindowHandle Win32WindowHost::CreateMainWindow(int width, int height, const std::string& title) {
+  const std::wstring name = AsciiToWide(title);
+  HICON icon = LoadIconW(instance_, MAKEINTRESOURCEW(ui::kProgramIcon));
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.style = CS_HREDRAW | CS_VREDRAW;
+  windowClass.lpfnWndProc = windowProcedure_;
+  windowClass.hInstance = instance_;
+  windowClass.hIcon = icon;
+  windowClass.hIconSm = icon;
+  windowClass.hCursor = LoadCursorW(nullptr, ArrowCursor());
+  windowClass.hbrBackground = kBackgroundBrush;
+  windowClass.lpszClassName = name.c_str();
+  if (!RegisterClassExW(&windowClass)) return nullptr;
+  // Layered and never activated by a click; no caption or frame.
+  HWND window =
+      CreateWindowExW(WS_EX_NOACTIVATE | WS_EX_LAYERED, name.c_str(), name.c_str(), WS_VISIBLE | WS_CLIPCHILDREN,
+                      CW_USEDEFAULT, CW_USEDEFAULT, width, height, nullptr, nullptr, instance_, nullptr);
+  return window;
+}
+
+ui::WindowHandle Win32WindowHost::CreateFormWindow(ui::WindowHandle parent) {
+  WNDCLASSEXW windowClass{};
+  windowClass.cbSize = sizeof windowClass;
+  windowClass.style = CS_HREDRAW | CS_VREDRAW;
+  windowClass.lpfnWndProc = windowProcedure_;
+  windowClass.hInstance = instance_;
+  windowClass.hCursor = LoadCursorW(nullptr, ArrowCursor());
+  windowClass.hbrBackground = kBackgroundBrush;
+  windowClass.lpszClassName = kFormClassName;
+  RegisterClassExW(&windowClass);  // fails harmlessly once the first form registered it
+  return CreateWindowExW(WS_EX_LAYERED, kFormClassName, kFormClassName, WS_POPUP | WS_VISIBLE, 0, 0, 0, 0,
+                         AsHwnd(parent), nullptr, instance_, nullptr);
+}
+
+ui::Rect Win32WindowHost::GetWindowRect(ui::WindowHandle window) {
+  RECT rect{};
+  if (!::GetWindowRect(AsHwnd(window), &rect)) return {};
+  return ui::Rect{rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top};
+}
+
+void Win32WindowHost::PlaceWindow(ui::WindowHandle window, const ui::Rect& rect) {
+  // No insert-after window and no flags: placed and raised to the top of its owner's windows.
+  SetWindowPos(AsHwnd(window), nullptr, rect.x, rect.y, rect.width, rect.height, 0);
+}
+
+void Win32WindowHost::RequestRepaint(ui::WindowHandle window) { InvalidateRect(AsHwnd(window), nullptr, FALSE); }
+
+void Win32WindowHost::Present(ui::WindowHandle window, ui::Surface& surface, const ui::Rect& screenRect) {
+  auto* gdiplusSurface = dynamic_cast<GdiplusSurface*>(&surface);
+  if (!gdiplusSurface) return;
+  HDC screen = GetDC(nullptr);
+  POINT destination{screenRect.x, screenRect.y};
+  SIZE size{surface.Width(), surface.Height()};
+  POINT source{0, 0};
+  BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
+  UpdateLayeredWindow(AsHwnd(window), screen, &destination, &size, gdiplusSurface->FinishedDc(), &source, 0, &blend,
+                      ULW_ALPHA);
+  if (screen) ReleaseDC(nullptr, screen);
+}
+
+void Win32WindowHost::BringToFront(ui::WindowHandle mainWindow) {
+  SetForegroundWindow(AsHwnd(mainWindow));
+  BringWindowToTop(AsHwnd(mainWindow));
+}
+
+void Win32WindowHost::BeginDrag(ui::WindowHandle mainWindow) {
+  PostMessageW(AsHwnd(mainWindow), WM_SYSCOMMAND, kMoveByCaption, 0);
+}
+
+std::uint32_t Win32WindowHost::TickMs() { return GetTickCount(); }
+
+}  // namespace platform::win32

@@ -1,0 +1,36 @@
+// The splash's windows on Windows: a layered main window and layered popups owned by it,
+// sharing one window procedure that hands events to the SplashDriver.
+#pragma once
+
+#include <windows.h>
+
+#include "ui/window_host.h"
+
+namespace platform::win32 {
+
+class Win32WindowHost final : public ui::WindowHost {
+ public:
+  explicit Win32WindowHost(HINSTANCE instance, WNDPROC windowProcedure)
+      : instance_(instance), windowProcedure_(windowProcedure) {}
+
+  // Null when the class cannot be registered (no window is then made).
+  ui::WindowHandle CreateMainWindow(int width, int height, const std::string& title) override;
+  ui::WindowHandle CreateFormWindow(ui::WindowHandle parent) override;
+  ui::Rect GetWindowRect(ui::WindowHandle window) override;
+  void PlaceWindow(ui::WindowHandle window, const ui::Rect& rect) override;
+  void RequestRepaint(ui::WindowHandle window) override;
+  void Present(ui::WindowHandle window, ui::Surface& surface, const ui::Rect& screenRect) override;
+  void BringToFront(ui::WindowHandle mainWindow) override;
+  void BeginDrag(ui::WindowHandle mainWindow) override;
+  std::uint32_t TickMs() override;
+
+ private:
+  HINSTANCE instance_;
+  WNDPROC windowProcedure_;
+};
+
+// The position that centres a window of this size on the primary screen (integer halves,
+// truncated toward zero).
+POINT CentredOnScreen(int screenWidth, int screenHeight, int width, int height);
+
+}  // namespace platform::win32

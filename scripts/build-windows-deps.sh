@@ -1,0 +1,141 @@
+#!/usr/bin/env bash
+# Builds the launcher's Windows libraries from Debian's source packages with the mingw-w64
+# cross compilers: static zlib, minizip's unzip half (from zlib's contrib/minizip) and a
+# static libcurl with Schannel TLS and only HTTP(S). RapidJSON is header-only: Debian's
+# headers are linked into the prefix. The result is a cache under the build tree; when it is
+# complete the script does nothing.
+#
+#   scripts/build-windows-deps.sh [cache-folder]     default: build/windows-deps
+#
+# The preset `windows` finds the libraries in <cache-folder>/prefix.
+set -euo pipefail
+
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cache="${1:-$root/build/windows-deps}"
+prefix="$cache/prefix"
+sources="$cache/src"
+work="$cache/work"
+toolchain="$root/cmake/toolchains/mingw-w64-x86_64.cmake"
+triplet=x86_64-w64-mingw32
+jobs="$(nproc)"
+
+# zlib's security update has no source in the archive; its fix is in minizip's zip.c, which
+# the launcher does not compile.
+zlib_version="1:1.2.13.dfsg-1"
+# Bump when the recipe below changes, so caches built by an older recipe are rebuilt.
+recipe=4
+stamp="$prefix/.complete-$recipe"
+
+if [ -f "$stamp" ]; then
+  echo "windows deps: cached in $prefix"
+  exit 0
+fi
+
+log() { echo "windows deps: $*"; }
+SUDO=""
+[ "$(id -u)" -ne 0 ] && SUDO=sudo
+
+ensure_source_entry() {
+  if grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/; then
+    return
+  fi
+  # Same archive as the machine's binary packages, sources only, bookworm main.
+  local uri
+  uri="$(sed -n 's/^URIs:[[:space:]]*//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n1)"
+  uri="${uri:-http://deb.debian.org/debian}"
+  log "adding a deb-src entry for $uri"
+  printf 'Types: deb-src\nURIs: %s\nSuites: bookworm\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
+    "$uri" | $SUDO tee /etc/apt/sources.list.d/launcher-deb-src.sources >/dev/null
+  $SUDO apt-get update -qq >/dev/null
+}
+
+fetch_sources() {
+  mkdir -p "$sources"
+  if ! ls "$sources"/zlib_*.dsc >/dev/null 2>&1 || ! ls "$sources"/curl_*.dsc >/dev/null 2>&1; then
+    ensure_source_entry
+    (cd "$sources" && apt-get source --download-only -qq "zlib=$zlib_version" curl >/dev/null)
+  fi
+  rm -rf "$work"
+  mkdir -p "$work"
+  (cd "$work" && dpkg-source --no-check -x "$sources"/zlib_*.dsc zlib >/dev/null &&
+    dpkg-source --no-check -x "$sources"/curl_*.dsc curl >/dev/null)
+}
+
+build_zlib() {
+  log "zlib"
+  # zlib's own CMake build does not work on the dfsg tarball; its configure script does.
+  (cd "$work/zlib" &&
+    CHOST=$triplet CC=$triplet-gcc-posix AR=$triplet-ar RANLIB=$triplet-ranlib CFLAGS="-O2" \
+      ./configure --static --prefix="$prefix" >/dev/null &&
+    make -j"$jobs" libz.a >/dev/null &&
+    make install-libs install-data >/dev/null 2>&1 || make install >/dev/null)
+  test -f "$prefix/lib/libz.a"
+}
+
+build_minizip() {
+  log "minizip (unzip half)"
+  local dir="$work/zlib/contrib/minizip" out="$work/minizip"
+  mkdir -p "$out" "$prefix/include/minizip"
+  for unit in unzip ioapi iowin32; do
+    $triplet-gcc-posix -O2 -I"$prefix/include" -c "$dir/$unit.c" -o "$out/$unit.o"
+  done
+  $triplet-ar rcs "$prefix/lib/libminizip.a" "$out"/*.o
+  cp "$dir/unzip.h" "$dir/ioapi.h" "$dir/iowin32.h" "$prefix/include/minizip/"
+  # Static linking needs zlib after minizip, so it is a public requirement here.
+  cat >"$prefix/lib/pkgconfig/minizip.pc" <<PC
+prefix=$prefix
+libdir=\${prefix}/lib
+includedir=\${prefix}/include/minizip
+
+Name: minizip
+Description: minizip's unzip half, static
+Version: 1.2.13
+Requires: zlib
+Libs: -L\${libdir} -lminizip
+Cflags: -I\${includedir} -I\${prefix}/include
+PC
+}
+
+build_curl() {
+  log "curl (Schannel, HTTP only)"
+  local off=()
+  # Verbose strings stay: downloads trace to standard error.
+  for feature in ALTSVC COOKIES CRYPTO_AUTH DOH GETOPTIONS HSTS MIME NETRC NTLM PARSEDATE PROGRESS_METER; do
+    off+=("-DCURL_DISABLE_$feature=ON")
+  done
+  for protocol in DICT FILE FTP GOPHER IMAP LDAP LDAPS MQTT POP3 RTSP SMB SMTP TELNET TFTP; do
+    off+=("-DCURL_DISABLE_$protocol=ON")
+  done
+  cmake -S "$work/curl" -B "$work/curl-build" -G Ninja \
+    -DCMAKE_TOOLCHAIN_FILE="$toolchain" -DLAUNCHER_WINDOWS_DEPS="$prefix" \
+    -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX="$prefix" \
+    -DBUILD_SHARED_LIBS=OFF -DBUILD_CURL_EXE=OFF -DBUILD_TESTING=OFF -DENABLE_MANUAL=OFF \
+    -DHTTP_ONLY=ON -DCURL_USE_SCHANNEL=ON -DCURL_USE_OPENSSL=OFF -DCURL_USE_LIBSSH2=OFF \
+    -DCURL_USE_LIBSSH=OFF -DCURL_USE_GSSAPI=OFF -DUSE_NGHTTP2=OFF -DUSE_LIBIDN2=OFF -DUSE_WIN32_IDN=OFF \
+    -DCURL_BROTLI=OFF -DCURL_ZSTD=OFF -DUSE_WIN32_LDAP=OFF -DENABLE_UNIX_SOCKETS=OFF \
+    -DCURL_CA_BUNDLE=none -DCURL_CA_PATH=none -DCURL_CA_FALLBACK=OFF \
+    -DCURL_ZLIB=ON -DZLIB_LIBRARY="$prefix/lib/libz.a" -DZLIB_INCLUDE_DIR="$prefix/include" \
+    "${off[@]}" >"$work/curl-configure.log" 2>&1 || { tail -40 "$work/curl-configure.log"; exit 1; }
+  cmake --build "$work/curl-build" -j"$jobs" >"$work/curl-build.log" 2>&1 || { tail -40 "$work/curl-build.log"; exit 1; }
+  cmake --install "$work/curl-build" >/dev/null
+  test -f "$prefix/lib/libcurl.a"
+}
+
+link_rapidjson() {
+  # Header-only; the cross build sees only its own roots, so Debian's headers are linked in.
+  mkdir -p "$prefix/include"
+  ln -sfn /usr/include/rapidjson "$prefix/include/rapidjson"
+  test -f "$prefix/include/rapidjson/document.h"
+}
+
+start=$SECONDS
+rm -rf "$prefix"
+mkdir -p "$prefix/lib/pkgconfig" "$prefix/include"
+fetch_sources
+build_zlib
+build_minizip
+build_curl
+link_rapidjson
+rm -rf "$work"
+touch "$stamp"
+log "done in $((SECONDS - start)) s, prefix $prefix"
