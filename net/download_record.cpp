@@ -44,7 +44,14 @@ std::string Serialize(const Entries& entries) {
   return text;
 }
 
-void LoadLocked() { store = Parse(FileUtil::ReadAll(settings::downloadRecordPath)); }
+// An unreadable record file (a folder in its place, no permission) reads as an empty record.
+void LoadLocked() {
+  try {
+    store = Parse(FileUtil::ReadAll(settings::downloadRecordPath));
+  } catch (const std::exception&) {
+    store = Entries();
+  }
+}
 
 Entries& StoreLocked() {
   if (!store) LoadLocked();

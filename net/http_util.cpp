@@ -21,12 +21,31 @@ struct FileCloser {
 };
 using LocalFile = std::unique_ptr<std::FILE, FileCloser>;
 
-std::size_t WriteToFile(char* data, std::size_t size, std::size_t count, void* file) {
-  return std::fwrite(data, 1, size * count, static_cast<std::FILE*>(file));
+bool IsSuccessStatus(long status) { return status == 200 || status == 206; }
+
+// Where the body goes. Only the body of a 200 or 206 answer is kept: an error page appended to a
+// partial archive would spoil the bytes a later attempt resumes from.
+struct BodySink {
+  CURL* handle = nullptr;
+  std::FILE* file = nullptr;  // file mode
+  std::string memory;         // memory mode
+
+  bool Wanted() const {
+    long status = 0;
+    curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &status);
+    return IsSuccessStatus(status);
+  }
+};
+
+std::size_t WriteToFile(char* data, std::size_t size, std::size_t count, void* sink) {
+  auto& target = *static_cast<BodySink*>(sink);
+  if (!target.Wanted()) return size * count;
+  return std::fwrite(data, 1, size * count, target.file);
 }
 
-std::size_t AppendToBody(char* data, std::size_t size, std::size_t count, void* body) {
-  static_cast<std::string*>(body)->append(data, size * count);
+std::size_t AppendToBody(char* data, std::size_t size, std::size_t count, void* sink) {
+  auto& target = *static_cast<BodySink*>(sink);
+  if (target.Wanted()) target.memory.append(data, size * count);
   return size * count;
 }
 
@@ -58,7 +77,6 @@ bool Close(LocalFile& file) {
 void HttpUtil::Download(const DownloadTask& task) {
   const TransferCallback& callback = task.callback;
   const bool toFile = !task.localPath.empty();
-  std::string body;
   LocalFile file;
   std::uint64_t offset = task.resumeOffset;
   if (toFile) {
@@ -77,23 +95,24 @@ void HttpUtil::Download(const DownloadTask& task) {
     return;
   }
   CURL* curl = handle.get();
+  BodySink sink{curl, file.get(), {}};
   curl_easy_setopt(curl, CURLOPT_URL, task.url.c_str());
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(curl, CURLOPT_MAXREDIRS, curl_options::kMaxRedirects);
-  if (toFile) {
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &WriteToFile);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, file.get());
-  } else {
-    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &AppendToBody);
-    curl_easy_setopt(curl, CURLOPT_WRITEDATA, &body);
-  }
+  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, toFile ? &WriteToFile : &AppendToBody);
+  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
   curl_options::SetProgress(curl, &callback);
   curl_options::SetCertificateChecks(curl);
   curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, curl_options::kLowSpeedLimit);
   curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, curl_options::kLowSpeedTime);
   curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
-  curl_easy_setopt(curl, CURLOPT_RESUME_FROM_LARGE, static_cast<curl_off_t>(offset));
+  // The range is asked for as a plain byte range rather than libcurl's resume option: that option
+  // turns an answer without Content-Range (an error page, or a server ignoring ranges) into a
+  // range error that would fail every retry the same way. Here such an answer ends as its status
+  // says, and an ignored range appends the whole body for the digest check to reject.
+  const std::string range = std::to_string(offset) + "-";
+  curl_easy_setopt(curl, CURLOPT_RANGE, offset != 0 ? range.c_str() : nullptr);
 
   CURLcode result = curl_easy_perform(curl);
   long status = -1;
@@ -102,9 +121,9 @@ void HttpUtil::Download(const DownloadTask& task) {
   if (toFile && !Close(file) && result == CURLE_OK) result = CURLE_WRITE_ERROR;
 
   const int httpStatus = static_cast<int>(status);
-  if (result == CURLE_OK && (httpStatus == 200 || httpStatus == 206)) {
+  if (result == CURLE_OK && IsSuccessStatus(status)) {
     std::printf("download succ from %s to %s", task.url.c_str(), task.localPath.c_str());
-    callback(transfer::kSucc, toFile ? std::string() : body, 0, 0);
+    callback(transfer::kSucc, sink.memory, 0, 0);
     return;
   }
   char text[1024];
