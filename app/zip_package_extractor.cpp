@@ -3,9 +3,32 @@
 #include <utility>
 
 #include "net/background_tasks.h"
+#include "net/download_record.h"
 #include "package/zip_util.h"
+#include "update/record_keys.h"
+
+namespace {
+
+// The record is marked while files are being replaced, so a run that dies half-way (killed,
+// disk full, a failed entry) leaves a package the next check will not take as installed.
+void MarkExtracting(const std::string& archivePath) { DownloadRecord::Set(record_key::kExtracting, archivePath); }
+
+// Cleared before "succ" is passed on: the launcher may end the process soon after it.
+UnzipCallback ClearingMarkOnSuccess(UnzipCallback callback) {
+  return [callback = std::move(callback)](const std::string& status, const std::string& payload, long long done,
+                                          long long total) {
+    if (status == unzip_status::kSucceeded) DownloadRecord::Set(record_key::kExtracting, "");
+    if (callback) callback(status, payload, done, total);
+  };
+}
+
+}  // namespace
 
 void ZipPackageExtractor::Start(UnzipTask task) {
+  task.callback = ClearingMarkOnSuccess(std::move(task.callback));
   // The worker owns the task; the outcome arrives only through the task's callback.
-  RunDetached([task = std::move(task)] { ZipUtil::UnzipAll(task); });
+  RunDetached([task = std::move(task)] {
+    MarkExtracting(task.archivePath);
+    ZipUtil::UnzipAll(task);
+  });
 }

@@ -53,13 +53,29 @@ bool ReadEntryInfo(unzFile archive, unz_file_info64& info, std::string& name) {
   return true;
 }
 
-// One run of UnzipAll over an open archive.
+// The final call of a run: "succ" or "fail" with its text and counts.
+struct Outcome {
+  std::string status;
+  std::string payload;
+  long long done = 0;
+  long long total = 0;
+};
+
+Outcome Failure(const std::string& text, long long done = 0, long long total = 0) {
+  return {unzip_status::kFailed, text, done, total};
+}
+
+// One run of UnzipAll over an open archive. The final call is left to the caller, which makes
+// it once the archive is closed: the launcher may delete the archive, or show a dialog that
+// blocks this thread, as soon as it hears the outcome.
 class Extraction {
  public:
   Extraction(unzFile archive, std::string destination, const UnzipCallback& callback, long long count)
       : archive_(archive), destination_(std::move(destination)), callback_(callback), count_(count) {}
 
-  // Handles entry `index` (the current one) and moves to the next; false after a "fail".
+  const Outcome& failure() const { return failure_; }
+
+  // Handles entry `index` (the current one) and moves to the next; false after a failure.
   bool HandleEntry(long long index) {
     unz_file_info64 info{};
     std::string utf8Name;
@@ -105,8 +121,8 @@ class Extraction {
     if (callback_) callback_(status, payload, done, total);
   }
 
-  bool Fail(const std::string& text, long long index) const {
-    Report(unzip_status::kFailed, text, index, count_);
+  bool Fail(const std::string& text, long long index) {
+    failure_ = Failure(text, index, count_);
     return false;
   }
 
@@ -115,7 +131,27 @@ class Extraction {
   const UnzipCallback& callback_;
   long long count_;
   std::set<std::string> readyFolders_;
+  Outcome failure_;
 };
+
+// Everything of UnzipAll but its final call.
+Outcome Extract(const std::string& archivePath, const std::string& destination, const UnzipCallback& callback) {
+  if (!EnsureDirectory(destination)) return Failure(kCreateDirectoryFail + destination);
+  UnzipFile archive(archivePath);
+  if (!archive && !IsEmptyArchive(archivePath)) {
+    const std::string text = kOpenZipFail + archivePath;
+    PrintLine(text);
+    return Failure(text);
+  }
+  const auto count = archive ? static_cast<long long>(CountEntries(archive.get(), archivePath)) : 0LL;
+  PrintLine(kStartLine);
+  Extraction extraction(archive.get(), destination, callback, count);
+  for (long long index = 0; index < count; ++index) {
+    if (!extraction.HandleEntry(index)) return extraction.failure();
+  }
+  PrintLine(kEndLine);
+  return {unzip_status::kSucceeded, "", count, count};
+}
 
 }  // namespace
 
@@ -123,28 +159,9 @@ bool ZipUtil::UnzipAll(const UnzipTask& task) { return UnzipAll(task.archivePath
 
 bool ZipUtil::UnzipAll(const std::string& archivePath, const std::string& destinationFolder,
                        const UnzipCallback& callback) {
-  const auto fail = [&callback](const std::string& text) {
-    if (callback) callback(unzip_status::kFailed, text, 0, 0);
-    return false;
-  };
-  const std::string destination = WithFinalSeparator(destinationFolder);
-  if (!EnsureDirectory(destination)) return fail(kCreateDirectoryFail + destination);
-
-  UnzipFile archive(archivePath);
-  if (!archive && !IsEmptyArchive(archivePath)) {
-    const std::string text = kOpenZipFail + archivePath;
-    PrintLine(text);
-    return fail(text);
-  }
-  const auto count = archive ? static_cast<long long>(CountEntries(archive.get(), archivePath)) : 0LL;
-  PrintLine(kStartLine);
-  Extraction extraction(archive.get(), destination, callback, count);
-  for (long long index = 0; index < count; ++index) {
-    if (!extraction.HandleEntry(index)) return false;
-  }
-  PrintLine(kEndLine);
-  if (callback) callback(unzip_status::kSucceeded, "", count, count);
-  return true;
+  const Outcome outcome = Extract(archivePath, WithFinalSeparator(destinationFolder), callback);
+  if (callback) callback(outcome.status, outcome.payload, outcome.done, outcome.total);
+  return outcome.status == unzip_status::kSucceeded;
 }
 
 namespace {

@@ -101,6 +101,37 @@ TEST_F(UnzipAllTest, ChineseAndBackslashNamesBecomeFoldersAndFiles) {
   EXPECT_EQ(calls()[1], (UnzipCall{"unzip", "win\\sub\\file.txt", 2, 3}));
 }
 
+// True when some descriptor of this process refers to the file.
+bool IsOpenInThisProcess(const std::filesystem::path& file) {
+  for (const auto& descriptor : std::filesystem::directory_iterator("/proc/self/fd")) {
+    std::error_code ignored;
+    if (std::filesystem::read_symlink(descriptor.path(), ignored) == file) return true;
+  }
+  return false;
+}
+
+TEST_F(UnzipAllTest, ArchiveIsClosedBeforeTheFinalCall) {
+  // The launcher deletes the archive, or blocks in a dialog, as soon as it hears the outcome.
+  for (const std::string second : {"fine.txt", "../refused.txt"}) {
+    ZipBuilder zip(archive());
+    zip.Add("first.txt", "one");
+    zip.Add(second, "two");
+    zip.Close();
+    bool openDuringProgress = false;
+    bool openDuringFinalCall = true;
+    const auto callback = [&](const std::string& status, const std::string&, long long, long long) {
+      if (status == "unzip") {
+        openDuringProgress = IsOpenInThisProcess(archive());
+      } else {
+        openDuringFinalCall = IsOpenInThisProcess(archive());
+      }
+    };
+    ZipUtil::UnzipAll(archive().string(), destination().string(), callback);
+    EXPECT_TRUE(openDuringProgress) << second;  // the check itself sees an open archive
+    EXPECT_FALSE(openDuringFinalCall) << second;
+  }
+}
+
 TEST_F(UnzipAllTest, AnEmptyCallbackIsAllowed) {
   ZipBuilder zip(archive());
   zip.Add("f.txt", "one");

@@ -1,0 +1,93 @@
+// The launcher's extraction stage: a detached worker, and the record's "under way" mark.
+#include "app/zip_package_extractor.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+#include <thread>
+
+#include "app/settings.h"
+#include "net/download_record.h"
+#include "tests/package/unzip_sandbox.h"
+#include "tests/package/zip_builder.h"
+#include "update/record_keys.h"
+
+namespace {
+
+// Runs in its own executable: the record's path is relative to the working folder.
+class ZipPackageExtractorTest : public UnzipSandbox {
+ protected:
+  void SetUp() override {
+    UnzipSandbox::SetUp();
+    previous_ = std::filesystem::current_path();
+    std::filesystem::current_path(root());
+    std::filesystem::create_directories(settings::dataFolder);
+    DownloadRecord::Load();
+  }
+  void TearDown() override {
+    std::filesystem::current_path(previous_);
+    UnzipSandbox::TearDown();
+  }
+
+  // Starts the extraction of package.zip into the data folder and waits for its last call.
+  void RunToTheEnd() {
+    ZipPackageExtractor extractor;
+    extractor.Start(
+        UnzipTask{"package.zip", settings::dataFolder,
+                  [this](const std::string& status, const std::string& payload, long long done, long long total) {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    seen_.push_back({status, payload, done, total});
+                    markWhileRunning_.push_back(DownloadRecord::Get(record_key::kExtracting));
+                    workerThread_ = std::this_thread::get_id();
+                    if (status != "unzip") {
+                      finished_ = true;
+                      done_.notify_all();
+                    }
+                  }});
+    std::unique_lock<std::mutex> lock(mutex_);
+    ASSERT_TRUE(done_.wait_for(lock, std::chrono::seconds(20), [this] { return finished_; }));
+  }
+
+  std::mutex mutex_;
+  std::condition_variable done_;
+  bool finished_ = false;
+  std::vector<UnzipCall> seen_;
+  std::vector<std::string> markWhileRunning_;
+  std::thread::id workerThread_;
+
+ private:
+  std::filesystem::path previous_;
+};
+
+TEST_F(ZipPackageExtractorTest, ExtractsOnAWorkerAndClearsTheMarkOnSuccess) {
+  ZipBuilder zip(root() / "package.zip");
+  zip.Add("game/kolv.exe", "binary", EntryOptions::Unix(0100755));
+  zip.Close();
+
+  RunToTheEnd();
+  EXPECT_NE(workerThread_, std::this_thread::get_id());
+  EXPECT_EQ(seen_, (std::vector<UnzipCall>{{"unzip", "game/kolv.exe", 1, 1}, {"succ", "", 1, 1}}));
+  EXPECT_EQ(markWhileRunning_[0], "package.zip");  // set while files are replaced
+  EXPECT_EQ(markWhileRunning_[1], "");             // cleared before "succ" is handed on
+  EXPECT_EQ(Read(settings::dataFolder + "/game/kolv.exe"), "binary");
+  DownloadRecord::Load();
+  EXPECT_EQ(DownloadRecord::Get(record_key::kExtracting), "");
+}
+
+TEST_F(ZipPackageExtractorTest, FailedExtractionLeavesTheMarkForTheNextRun) {
+  ZipBuilder zip(root() / "package.zip");
+  zip.Add("ok.txt", "fine");
+  zip.Add("../outside.txt", "refused");
+  zip.Close();
+
+  RunToTheEnd();
+  EXPECT_EQ(seen_.back(), (UnzipCall{"fail", "extract file fail: ../outside.txt", 1, 2}));
+  DownloadRecord::Load();  // as the next run reads it
+  EXPECT_EQ(DownloadRecord::Get(record_key::kExtracting), "package.zip");
+}
+
+}  // namespace
