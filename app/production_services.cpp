@@ -3,6 +3,7 @@
 #include <stdexcept>
 
 #include "app/zip_package_extractor.h"
+#include "net/curl_package_downloader.h"
 
 namespace {
 
@@ -15,19 +16,13 @@ class MissingCheck : public UpdateCheck {
   void SaveLastFileInfo() override {}
 };
 
-class MissingDownloader : public PackageDownloader {
- public:
-  void RememberPackage(const std::string&, const std::string&) override {}
-  void Start(DownloadTask task) override { task.callback("fail", "download is not part of this build", 0, 0); }
-};
-
 }  // namespace
 
 ProductionServices MakeProductionServices(SplashState* splash) {
   (void)splash;
   ProductionServices services;
   services.checker = std::make_unique<MissingCheck>();          // update check
-  services.downloader = std::make_unique<MissingDownloader>();  // package download
+  services.downloader = std::make_unique<CurlPackageDownloader>();  // package download
   services.extractor = std::make_unique<ZipPackageExtractor>();  // extraction
   services.game = std::make_unique<SystemGameControl>();        // game processes
   return services;
