@@ -54,6 +54,12 @@ Fault Fault::NoLength(NoLengthKind kind) {
   return fault;
 }
 
+Fault Fault::Endless() {
+  Fault fault;
+  fault.endless = true;
+  return fault;
+}
+
 namespace {
 
 constexpr std::size_t kBlockSize = 64 * 1024;
@@ -154,7 +160,22 @@ struct ContentServer::Impl {
   bool Pause(std::chrono::milliseconds duration);
   void ServeBody(const std::string& path, std::shared_ptr<BodySource> body, std::uint64_t first, std::uint64_t length,
                  const Fault& fault, httplib::Response& response);
+  void ServeEndless(const std::string& path, httplib::Response& response);
 };
+
+void ContentServer::Impl::ServeEndless(const std::string& path, httplib::Response& response) {
+  auto filler = std::make_shared<const std::string>(kBlockSize, ' ');
+  response.set_chunked_content_provider("application/octet-stream",
+                                        [this, path, filler](std::size_t, httplib::DataSink& sink) {
+                                          {
+                                            std::lock_guard<std::mutex> lock(mutex);
+                                            if (stopping) return false;
+                                          }
+                                          if (!sink.write(filler->data(), filler->size())) return false;
+                                          CountSent(path, filler->size());
+                                          return true;
+                                        });
+}
 
 std::shared_ptr<BodySource> ContentServer::Impl::FindBody(const std::string& path) {
   std::filesystem::path rootCopy;
@@ -220,9 +241,18 @@ void ContentServer::Impl::Handle(const httplib::Request& request, httplib::Respo
     return;
   }
   if (!fault.redirectTarget.empty()) {
-    response.set_redirect("/" + WithoutLeadingSlash(fault.redirectTarget), fault.redirectStatus);
+    const bool absolute = fault.redirectTarget.rfind("http://", 0) == 0;
+    response.set_redirect(absolute ? fault.redirectTarget : "/" + WithoutLeadingSlash(fault.redirectTarget),
+                          fault.redirectStatus);
     entry.status = fault.redirectStatus;
     Record(std::move(entry));
+    return;
+  }
+  if (fault.endless) {
+    response.status = 200;
+    entry.status = 200;
+    Record(std::move(entry));
+    ServeEndless(path, response);
     return;
   }
   auto body = FindBody(path);
@@ -304,7 +334,15 @@ void ContentServer::Impl::ServeBody(const std::string& path, std::shared_ptr<Bod
   }
 }
 
-ContentServer::ContentServer() : impl_(std::make_unique<Impl>()) {
+ContentServer::ContentServer() : impl_(std::make_unique<Impl>()) { Listen("127.0.0.1", 0); }
+
+ContentServer::ContentServer(const std::string& host, int port) : impl_(std::make_unique<Impl>()) {
+  if (host.rfind("127.", 0) != 0) throw std::runtime_error("content server: only loopback addresses, not " + host);
+  Listen(host, port);
+}
+
+void ContentServer::Listen(const std::string& host, int port) {
+  host_ = host;
   // A client that hangs up mid-body must not kill the test process.
   std::signal(SIGPIPE, SIG_IGN);
   impl_->server.new_task_queue = [] { return new httplib::ThreadPool(16); };
@@ -313,8 +351,12 @@ ContentServer::ContentServer() : impl_(std::make_unique<Impl>()) {
   impl_->server.Get(".*", [impl = impl_.get()](const httplib::Request& request, httplib::Response& response) {
     impl->Handle(request, response);
   });
-  port_ = impl_->server.bind_to_any_port("127.0.0.1");
-  if (port_ <= 0) throw std::runtime_error("content server: cannot bind 127.0.0.1");
+  if (port == 0) {
+    port_ = impl_->server.bind_to_any_port(host.c_str());
+  } else {
+    port_ = impl_->server.bind_to_port(host.c_str(), port) ? port : -1;
+  }
+  if (port_ <= 0) throw std::runtime_error("content server: cannot bind " + host + ":" + std::to_string(port));
   impl_->listener = std::thread([impl = impl_.get()] { impl->server.listen_after_bind(); });
   // stop() before the accept loop runs would be lost, so Stop() must not be able to come first.
   while (!impl_->server.is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
@@ -333,7 +375,7 @@ void ContentServer::Stop() {
   impl_->listener.join();
 }
 
-std::string ContentServer::BaseUrl() const { return "http://127.0.0.1:" + std::to_string(port_) + "/"; }
+std::string ContentServer::BaseUrl() const { return "http://" + host_ + ":" + std::to_string(port_) + "/"; }
 
 std::string ContentServer::Url(const std::string& path) const { return BaseUrl() + WithoutLeadingSlash(path); }
 

@@ -24,6 +24,9 @@
 //   Fault::IgnoreRange()           answer 200 with the whole body whatever the Range header asks
 //   Fault::NoLength(kind)          no Content-Length: chunked transfer encoding, or the body ended by
 //                                  closing the connection
+//   Fault::Endless()               200 with a chunked body of filler that never ends (until Stop())
+// A redirect target that starts with "http://" is sent as it is, so a path can point at another
+// loopback server (another port, or another loopback address such as 127.0.0.2).
 // Several effects combine in one Fault by setting its fields directly.
 //
 // Thread safety: every method may be called from any thread while the server runs; counters and
@@ -54,6 +57,7 @@ struct Fault {
   std::optional<std::uint64_t> closeAfter;  // body bytes sent before the connection is dropped
   bool ignoreRange = false;                 // whole body with 200 even when a range was asked for
   NoLengthKind noLength = NoLengthKind::kNone;
+  bool endless = false;  // 200 with filler bytes in chunks until the server stops
 
   static Fault Status(int code, std::string text = "");
   static Fault Redirect(std::string target, int code = 302);
@@ -61,6 +65,7 @@ struct Fault {
   static Fault CloseAfter(std::uint64_t bytes);
   static Fault IgnoreRange();
   static Fault NoLength(NoLengthKind kind = NoLengthKind::kChunked);
+  static Fault Endless();
 };
 
 // One request as the server saw it.
@@ -77,12 +82,15 @@ class ContentServer {
  public:
   // Starts listening at once. Throws std::runtime_error when no port could be bound.
   ContentServer();
+  // Listens on a fixed loopback address and port, for a launcher built with that base URL.
+  // `host` must be a loopback address ("127.0.0.1", "127.0.0.2", ...).
+  ContentServer(const std::string& host, int port);
   ~ContentServer();
   ContentServer(const ContentServer&) = delete;
   ContentServer& operator=(const ContentServer&) = delete;
 
   int Port() const { return port_; }
-  // "http://127.0.0.1:<port>/"
+  // "http://<host>:<port>/", host 127.0.0.1 unless another loopback address was given
   std::string BaseUrl() const;
   // BaseUrl() + path (the path may carry a query).
   std::string Url(const std::string& path) const;
@@ -109,7 +117,10 @@ class ContentServer {
 
  private:
   struct Impl;
+  void Listen(const std::string& host, int port);
+
   std::unique_ptr<Impl> impl_;
+  std::string host_ = "127.0.0.1";
   int port_ = 0;
 };
 
