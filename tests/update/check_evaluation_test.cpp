@@ -1,0 +1,207 @@
+// The file information against the disk: the record, the archive and the installed files.
+#include <gtest/gtest.h>
+
+#include <cctype>
+
+#include "app/settings.h"
+#include "app/texts.h"
+#include "check_fixture.h"
+#include "package/file_util.h"
+#include "update/status_words.h"
+
+namespace updatetest {
+namespace {
+
+const std::string kArchive = "res_1_0_3.zip";
+
+class EvaluationTest : public CheckTest {
+ protected:
+  EvaluationTest() {
+    WriteFile("complete.bin", std::string(5000, 'z'));
+    digest_ = FileUtil::Md5("complete.bin");
+    std::filesystem::remove("complete.bin");
+  }
+
+  // File information for a 5000-byte archive of `digest_` installing two files.
+  std::string Info(const std::string& digest = "") const {
+    return R"({"zipName":")" + kArchive + R"(","zipMd5":")" + (digest.empty() ? digest_ : digest) +
+           R"(","zipBytes":5000,"fileNameList":["kolv.exe","data/a.pak",7]})";
+  }
+  static void InstallFiles() {
+    WriteFile(settings::dataFolder + "/kolv.exe", "exe");
+    WriteFile(settings::dataFolder + "/data/a.pak", "pak");
+  }
+  static void WriteArchive(std::size_t bytes, char fill = 'z') { WriteFile(kArchive, std::string(bytes, fill)); }
+
+  std::string digest_;
+};
+
+void ExpectNeedUpdate(const Row& row, std::int64_t offset, const std::string& digest) {
+  EXPECT_EQ(status::kNeedUpdate, row.status);
+  EXPECT_EQ(kArchive, row.first);
+  EXPECT_EQ(digest, row.second);
+  EXPECT_EQ(5000, row.size);
+  EXPECT_EQ(offset, row.offset);
+}
+
+TEST_F(EvaluationTest, InstalledPackageNeedsNoUpdate) {
+  ASSERT_EQ(32u, digest_.size());
+  SetRecord(kArchive, digest_);
+  InstallFiles();
+  auto check = MakeCheck();
+  const Row row = EvaluateNow(*check, Info());
+  EXPECT_EQ(status::kNotNeedUpdate, row.status);
+  EXPECT_EQ("", row.first);
+  EXPECT_EQ("", row.second);
+  EXPECT_EQ(0, row.size);
+  EXPECT_EQ(0, row.offset);
+  EXPECT_EQ(kArchive, check->ZipName());
+  // Whatever a leftover archive holds, as long as it is not larger than expected.
+  WriteArchive(4999, 'q');
+  EXPECT_EQ(status::kNotNeedUpdate, EvaluateNow(*check, Info()).status);
+  WriteArchive(5000, 'q');
+  EXPECT_EQ(status::kNotNeedUpdate, EvaluateNow(*check, Info()).status);
+  WriteArchive(5001);
+  ExpectNeedUpdate(EvaluateNow(*check, Info()), 0, digest_);
+  EXPECT_FALSE(Check::IsInstalled(kArchive, digest_, 5000));
+}
+
+TEST_F(EvaluationTest, MissingInstalledFileNeedsTheArchive) {
+  SetRecord(kArchive, digest_);
+  WriteFile(settings::dataFolder + "/kolv.exe", "exe");
+  auto check = MakeCheck();
+  ExpectNeedUpdate(EvaluateNow(*check, Info()), 0, digest_);
+  WriteArchive(1000);
+  ExpectNeedUpdate(EvaluateNow(*check, Info()), 1000, digest_);
+  WriteArchive(5000);
+  ExpectNeedUpdate(EvaluateNow(*check, Info()), 5000, digest_);  // complete: verify, no download
+  WriteArchive(5000, 'q');
+  ExpectNeedUpdate(EvaluateNow(*check, Info()), 0, digest_);  // complete but wrong digest
+}
+
+TEST_F(EvaluationTest, ArchiveOfAnotherPackageIsNotResumed) {
+  SetRecord("res_1_0_2.zip", "0123456789abcdef0123456789abcdef");
+  WriteArchive(5000);
+  auto check = MakeCheck();
+  ExpectNeedUpdate(EvaluateNow(*check, Info()), 0, digest_);
+  WriteArchive(1000);
+  ExpectNeedUpdate(EvaluateNow(*check, Info()), 0, digest_);
+  // An upper-case digest never equals a computed one: the complete archive is fetched again.
+  std::string upper = digest_;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  SetRecord(kArchive, upper);
+  WriteArchive(5000);
+  ExpectNeedUpdate(EvaluateNow(*check, Info(upper)), 0, upper);
+}
+
+TEST_F(EvaluationTest, RecordMustNameArchiveAndDigest) {
+  InstallFiles();
+  EXPECT_FALSE(Check::IsInstalled(kArchive, digest_, 5000));
+  SetRecord(kArchive, "");
+  EXPECT_FALSE(Check::IsInstalled(kArchive, digest_, 5000));
+  SetRecord("", digest_);
+  EXPECT_FALSE(Check::IsInstalled(kArchive, digest_, 5000));
+  SetRecord("", "");
+  EXPECT_FALSE(Check::IsInstalled("", "", 5000));  // empty names never count as installed
+  SetRecord(kArchive, digest_);
+  EXPECT_TRUE(Check::IsInstalled(kArchive, digest_, 5000));
+}
+
+TEST_F(EvaluationTest, UnfinishedExtractionIsNotInstalled) {
+  SetRecord(kArchive, digest_, "1");
+  InstallFiles();
+  WriteArchive(5000);
+  auto check = MakeCheck();
+  EXPECT_FALSE(Check::IsInstalled(kArchive, digest_, 5000));
+  // The complete archive is verified and unpacked again.
+  ExpectNeedUpdate(EvaluateNow(*check, Info()), 5000, digest_);
+  SetRecord(kArchive, digest_, "");
+  EXPECT_EQ(status::kNotNeedUpdate, EvaluateNow(*check, Info()).status);
+}
+
+TEST_F(EvaluationTest, DefaultsOfTheFileInformation) {
+  const FileInfo info = Check::ParseFileInfo(R"({"fileNameList":"notAList"})");
+  EXPECT_EQ("", info.zipName);
+  EXPECT_EQ("", info.zipMd5);
+  EXPECT_EQ(104857600, info.zipBytes);
+  EXPECT_TRUE(info.fileNameList.empty());
+  EXPECT_TRUE(Check::AllFilesPresent({}));
+
+  auto check = MakeCheck();
+  const Row row = EvaluateNow(*check, R"({"zipName":"res_1_0_3.zip","zipMd5":"abc","extra":[1]})");
+  EXPECT_EQ(status::kNeedUpdate, row.status);
+  EXPECT_EQ(104857600, row.size);
+  EXPECT_EQ(0, row.offset);
+
+  const FileInfo big = Check::ParseFileInfo(R"({"zipBytes":6442450944,"fileNameList":["a",null,"b"]})");
+  EXPECT_EQ(6442450944LL, big.zipBytes);  // sizes are full 64-bit
+  EXPECT_EQ((std::vector<std::string>{"a", "b"}), big.fileNameList);
+}
+
+TEST_F(EvaluationTest, ListedFoldersCountAsPresent) {
+  std::filesystem::create_directories(settings::dataFolder + "/maps");
+  EXPECT_TRUE(Check::AllFilesPresent({"maps"}));
+  EXPECT_FALSE(Check::AllFilesPresent({"maps", "missing.pak"}));
+}
+
+TEST_F(EvaluationTest, MalformedFileInformationGivesTheErrorRow) {
+  const std::string head = texts::kCheckFileError;
+  struct Case {
+    std::string text;
+    std::string message;
+  };
+  const std::vector<Case> cases = {
+      {"", "JsonUtil::ToObject Error"},
+      {"[]", "JsonUtil::ToObject Error"},
+      {R"({"zipName":"res_1_0_3.zip",)", "JsonUtil::ToObject Error"},
+      {R"({"zipName":"res_1_0_3.zip","zipBytes":-1})", "\"zipBytes\""},
+      {R"({"zipName":"res_1_0_3.zip","zipBytes":5000.5})", "\"zipBytes\""},
+      {R"({"zipName":"res_1_0_3.zip","zipBytes":5000.0})", "\"zipBytes\""},
+      {R"({"zipName":"res_1_0_3.zip","zipBytes":"5000"})", "\"zipBytes\""},
+      {R"({"zipName":"res_1_0_3.zip","zipBytes":18446744073709551615})", "\"zipBytes\""},
+      {R"({"zipName":7})", "\"zipName\""},
+      {R"({"zipName":"res_1_0_3.zip","zipMd5":null})", "\"zipMd5\""},
+  };
+  auto check = MakeCheck();
+  for (const Case& one : cases) {
+    const Row row = EvaluateNow(*check, one.text);
+    EXPECT_EQ("error", row.status) << one.text;
+    EXPECT_EQ(0u, row.first.rfind(head, 0)) << one.text;
+    EXPECT_NE(std::string::npos, row.first.find(one.message)) << row.first;
+    EXPECT_EQ("", row.second);
+    EXPECT_EQ(0, row.size);
+    EXPECT_EQ(0, row.offset);
+  }
+  EXPECT_EQ(head + "JsonUtil::ToObject Error", EvaluateNow(*check, "[]").first);
+}
+
+TEST_F(EvaluationTest, ArchiveNamesOutsideTheWorkingFolderAreRefused) {
+  // A file the hostile name points at, with the right size: nothing may treat it as the archive.
+  const std::filesystem::path outside = MakeScratchFolder("outside") / "res_1_0_3.zip";
+  WriteFile(outside, std::string(5000, 'z'));
+  SetRecord(outside.string(), digest_);
+  auto check = MakeCheck();
+  for (const std::string& name :
+       {outside.string(), std::string("../res_1_0_3.zip"), std::string("MorvanePC1/../../res_1_0_3.zip"),
+        std::string("C:\\res_1_0_3.zip"), std::string("..\\res_1_0_3.zip")}) {
+    std::string escaped;
+    for (char c : name) {
+      if (c == '\\') escaped += '\\';
+      escaped += c;
+    }
+    const Row row =
+        EvaluateNow(*check, R"({"zipName":")" + escaped + R"(","zipMd5":")" + digest_ + R"(","zipBytes":5000})");
+    EXPECT_EQ("error", row.status) << name;
+    EXPECT_NE(std::string::npos, row.first.find("refused archive name " + name)) << row.first;
+  }
+  EXPECT_TRUE(std::filesystem::exists(outside));
+  std::filesystem::remove_all(outside.parent_path());
+  // A path inside the working folder stays valid.
+  SetRecord(settings::channelId + "/res_1_0_3.zip", digest_);
+  const Row inside = EvaluateNow(*check, R"({"zipName":")" + settings::channelId + R"(/res_1_0_3.zip","zipMd5":")" +
+                                             digest_ + R"(","zipBytes":5000})");
+  EXPECT_EQ(status::kNotNeedUpdate, inside.status);
+}
+
+}  // namespace
+}  // namespace updatetest

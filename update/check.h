@@ -1,0 +1,109 @@
+// The update check: is the package unpacked in the data folder the one to start, and if not,
+// which archive must be downloaded and from which byte.
+//
+// The chain, each step a continuation of the one before:
+//   Start: "local_fileInfo.json" → OnFileInfo; else "local_config.json" → ProcessConfig;
+//          else the configuration from the server (failover) → ProcessConfig.
+//   ProcessConfig: DecideFileInfoSource → the cached file information, or the server's.
+//   OnFileInfo: remember the text for the cache, then Evaluate on its own thread, which
+//          reports exactly one row to the controller: "notNeedUpdate", "needUpdate" or "error".
+// A spent failover budget asks Retry/Cancel; Retry repeats the step that timed out.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "update/failover.h"
+#include "update/result_callback.h"
+#include "update/update_check.h"
+
+class SplashState;
+
+// What a file-information document says about its package.
+struct FileInfo {
+  std::string zipName;
+  std::string zipMd5;
+  std::int64_t zipBytes = 0;
+  std::vector<std::string> fileNameList;
+};
+
+// Where the applicable file information comes from: kind "localFileInfo" with the cache path,
+// or "remoteFileInfo" with the server path.
+struct FileInfoSource {
+  std::string kind;
+  std::string path;
+};
+
+struct CheckOptions {
+  std::vector<std::string> baseUrls;
+  FailoverSettings failover;      // timings only
+  SplashState* splash = nullptr;  // its close button is shown with the time-out dialog
+  // Milliseconds since 1970 UTC; the cache's age is measured against it.
+  std::function<std::uint64_t()> nowMs;
+};
+
+class Check : public UpdateCheck {
+ public:
+  // The size assumed when the file information names none.
+  static constexpr std::int64_t kDefaultZipBytes = 104857600;
+  // Cached file information older than this is not trusted; exactly this old still is.
+  static constexpr std::int64_t kCacheLifetimeMs = 864000000;  // ten days
+
+  explicit Check(CheckOptions options);
+
+  void Start(ResultCallback callback) override;
+  void SaveLastFileInfo() override;
+
+  // Continues from a configuration text; a text that is not a JSON object reports "error".
+  void ProcessConfig(const ResultCallback& callback, const std::string& configText);
+  // Throws JsonToObjectException when the configuration is not a JSON object.
+  FileInfoSource DecideFileInfoSource(const std::string& configText) const;
+  // Hand-over of the file information; anything but "succ" is dropped.
+  void OnFileInfo(const ResultCallback& callback, const std::string& status, const std::string& text);
+  // Runs on its own thread; calls `callback` exactly once.
+  void Evaluate(const std::string& text, const ResultCallback& callback);
+
+  // Throws on a text that is not a JSON object, on members of the wrong type, on a negative
+  // size and on an archive name that would reach outside the working folder.
+  static FileInfo ParseFileInfo(const std::string& text);
+  // The record names this archive and digest, no extraction was left unfinished, and the
+  // archive on disk (if any) is not larger than expected.
+  static bool IsInstalled(const std::string& zipName, const std::string& zipMd5, std::int64_t zipBytes);
+  // Every listed path exists below the data folder; true for an empty list.
+  static bool AllFilesPresent(const std::vector<std::string>& fileNameList);
+  // The byte from which the archive download may resume; zipBytes when the archive is complete.
+  std::int64_t ResumeOffset(const std::string& zipName, const std::string& zipMd5, std::int64_t zipBytes) const;
+
+  // The archive name of the package under evaluation.
+  std::string ZipName() const;
+  // The cache entry the next SaveLastFileInfo writes: (path, text).
+  std::pair<std::string, std::string> PendingFileInfo() const;
+
+ private:
+  void RequestConfig(const ResultCallback& callback);
+  void RequestFileInfo(const ResultCallback& callback, const std::string& configText, const std::string& path);
+  void OnConfigResponse(const ResultCallback& callback, const std::string& status, const std::string& text);
+  void OnFileInfoResponse(const ResultCallback& callback, const std::string& configText, const std::string& path,
+                          const std::string& status, const std::string& text);
+  bool CacheIsUsable(const std::string& cachePath) const;
+  void SetZipName(const std::string& zipName);
+
+  CheckOptions options_;
+
+  mutable std::mutex mutex_;  // guards the members below; evaluations of a Retry may overlap
+  std::string zipName_;
+  std::string pendingFileInfoText_;
+  std::string pendingFileInfoPath_;
+};
+
+// Calls `callback` with the "error" row: the check-file error text followed by `message`.
+void ReportCheckError(const ResultCallback& callback, const std::string& message);
+// The server path of a file-information document, as stored in the data folder: every
+// occurrence of the channel folder replaced by the data folder.
+std::string CachePathOf(const std::string& serverPath);
+// False for archive names that are absolute, carry a drive letter or stream (":") or have a
+// ".." component: the archive is written and deleted under this name.
+bool IsSafeArchiveName(const std::string& zipName);

@@ -1,0 +1,143 @@
+// The file information against the disk:
+//   installed    the record names this archive and digest, no extraction was left unfinished,
+//                and the archive on disk (if any) is not larger than expected;
+//   all present  every listed path exists in the data folder.
+// Both hold: "notNeedUpdate". Otherwise "needUpdate" with the byte the download may resume
+// from: the size of a partial archive of the same digest, the full size when it is complete and
+// its digest checks, else 0.
+#include <exception>
+#include <stdexcept>
+#include <utility>
+
+#include "app/settings.h"
+#include "app/texts.h"
+#include "net/background_tasks.h"
+#include "net/download_record.h"
+#include "package/file_util.h"
+#include "update/check.h"
+#include "update/json_util.h"
+#include "update/record_keys.h"
+#include "update/status_words.h"
+
+namespace {
+
+const char* const kZipNameKey = "zipName";
+const char* const kZipMd5Key = "zipMd5";
+const char* const kZipBytesKey = "zipBytes";
+const char* const kFileNameListKey = "fileNameList";
+
+const char* const kMalformedPrefix = "Check::ParseFileInfo Error: malformed ";
+const char* const kRefusedNamePrefix = "Check::ParseFileInfo Error: refused archive name ";
+
+std::runtime_error Malformed(const char* key) {
+  return std::runtime_error(std::string(kMalformedPrefix) + "\"" + key + "\"");
+}
+
+// A member that is present must be a string.
+std::string StringMember(const rapidjson::Value& document, const char* key) {
+  if (!JsonUtil::HasMember(document, key)) return {};
+  const rapidjson::Value& value = JsonUtil::Member(document, key);
+  if (!value.IsString()) throw Malformed(key);
+  return std::string(value.GetString());
+}
+
+std::int64_t SizeMember(const rapidjson::Value& document, const char* key, std::int64_t fallback) {
+  if (!JsonUtil::HasMember(document, key)) return fallback;
+  const rapidjson::Value& value = JsonUtil::Member(document, key);
+  if (!value.IsInt64() || value.GetInt64() < 0) throw Malformed(key);
+  return value.GetInt64();
+}
+
+// The archive's size on disk, compared in full 64 bits; 0 when it cannot be opened.
+std::int64_t ArchiveSize(const std::string& zipName) {
+  const std::uint64_t size = FileUtil::Size(zipName);
+  return size > static_cast<std::uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<std::int64_t>(size);
+}
+
+struct CheckRow {
+  std::string status;
+  std::string first;
+  std::string second;
+  std::int64_t size = 0;
+  std::int64_t offset = 0;
+};
+
+}  // namespace
+
+FileInfo Check::ParseFileInfo(const std::string& text) {
+  FileInfo info;
+  info.zipBytes = kDefaultZipBytes;
+  rapidjson::Document document;
+  JsonUtil::ToObject(document, text);
+  info.zipMd5 = StringMember(document, kZipMd5Key);
+  info.zipBytes = SizeMember(document, kZipBytesKey, kDefaultZipBytes);
+  info.zipName = StringMember(document, kZipNameKey);
+  // The archive is written and later deleted under this name: it must stay inside the working folder.
+  if (!IsSafeArchiveName(info.zipName)) throw std::runtime_error(kRefusedNamePrefix + info.zipName);
+  JsonUtil::VisitArray(document, kFileNameListKey, [&info](const rapidjson::Value& element) {
+    if (element.IsString()) info.fileNameList.emplace_back(element.GetString());
+  });
+  return info;
+}
+
+bool Check::IsInstalled(const std::string& zipName, const std::string& zipMd5, std::int64_t zipBytes) {
+  if (FileUtil::Exists(zipName) && ArchiveSize(zipName) > zipBytes) return false;
+  // An extraction that never finished left a mixed package behind.
+  if (!DownloadRecord::Get(record_key::kExtracting).empty()) return false;
+  const std::string recordName = DownloadRecord::Get(record_key::kZipName);
+  const std::string recordMd5 = DownloadRecord::Get(record_key::kZipMd5);
+  return !recordName.empty() && recordName == zipName && !recordMd5.empty() && recordMd5 == zipMd5;
+}
+
+bool Check::AllFilesPresent(const std::vector<std::string>& fileNameList) {
+  for (const std::string& name : fileNameList) {
+    if (!FileUtil::Exists(settings::dataFolder + "/" + name)) return false;
+  }
+  return true;
+}
+
+std::int64_t Check::ResumeOffset(const std::string& zipName, const std::string& zipMd5, std::int64_t zipBytes) const {
+  if (!FileUtil::Exists(zipName)) return 0;
+  const std::string recordMd5 = DownloadRecord::Get(record_key::kZipMd5);
+  if (recordMd5.empty() || recordMd5 != zipMd5) return 0;  // the archive on disk belongs to another package
+  const std::int64_t size = ArchiveSize(zipName);
+  if (size > zipBytes) return 0;
+  if (size == zipBytes) return FileUtil::Md5(zipName) == zipMd5 ? size : 0;
+  return size;
+}
+
+void Check::OnFileInfo(const ResultCallback& callback, const std::string& status, const std::string& text) {
+  if (status != status::kSucc) return;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pendingFileInfoText_ = text;
+  }
+  try {
+    RunDetached([this, text, callback] { Evaluate(text, callback); });
+  } catch (const std::exception& error) {
+    ReportCheckError(callback, error.what());
+  }
+}
+
+void Check::Evaluate(const std::string& text, const ResultCallback& callback) {
+  CheckRow row;
+  try {
+    const FileInfo info = ParseFileInfo(text);
+    SetZipName(info.zipName);
+    if (IsInstalled(info.zipName, info.zipMd5, info.zipBytes) && AllFilesPresent(info.fileNameList)) {
+      row = {status::kNotNeedUpdate, "", "", 0, 0};
+    } else {
+      const std::int64_t offset = ResumeOffset(info.zipName, info.zipMd5, info.zipBytes);
+      row = {status::kNeedUpdate, info.zipName, info.zipMd5, info.zipBytes, offset};
+    }
+  } catch (const std::exception& error) {
+    ReportCheckError(callback, error.what());
+    return;
+  }
+  // Outside the guard: a failure inside the controller's handler must not produce a second row.
+  callback(row.status, row.first, row.second, row.size, row.offset);
+}
+
+void ReportCheckError(const ResultCallback& callback, const std::string& message) {
+  callback(status::kError, std::string(texts::kCheckFileError) + message, std::string(), 0, 0);
+}

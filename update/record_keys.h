@@ -1,0 +1,15 @@
+// Keys of the download record that the update check reads.
+#pragma once
+
+#include "net/download_record.h"
+
+namespace record_key {
+
+// Archive name and digest of the package that was last downloaded.
+inline constexpr const char* kZipName = DownloadRecord::kZipName;
+inline constexpr const char* kZipMd5 = DownloadRecord::kZipMd5;
+// Set while an extraction is under way and cleared when it completes; records written by
+// earlier launchers lack it and count as complete.
+inline constexpr const char* kExtracting = "unzipping";
+
+}  // namespace record_key
