@@ -2,26 +2,25 @@
 
 #include <stdexcept>
 
+#include "app/settings.h"
 #include "app/zip_package_extractor.h"
 #include "net/curl_package_downloader.h"
+#include "update/check.h"
 
 namespace {
 
-// Stand-ins for stages this build does not have yet. They fail loudly; none pretends success.
-class MissingCheck : public UpdateCheck {
- public:
-  void Start(ResultCallback callback) override {
-    callback("error", "update check is not part of this build", "", 0, 0);
-  }
-  void SaveLastFileInfo() override {}
-};
+std::unique_ptr<UpdateCheck> MakeUpdateCheck(SplashState* splash) {
+  CheckOptions options;
+  options.baseUrls = settings::baseUrls;
+  options.splash = splash;
+  return std::make_unique<Check>(std::move(options));
+}
 
 }  // namespace
 
 ProductionServices MakeProductionServices(SplashState* splash) {
-  (void)splash;
   ProductionServices services;
-  services.checker = std::make_unique<MissingCheck>();          // update check
+  services.checker = MakeUpdateCheck(splash);  // update check
   services.downloader = std::make_unique<CurlPackageDownloader>();  // package download
   services.extractor = std::make_unique<ZipPackageExtractor>();  // extraction
   services.game = std::make_unique<SystemGameControl>();        // game processes
