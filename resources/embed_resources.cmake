@@ -1,7 +1,8 @@
 # Turns the PNG images into one C++ source with a table looked up by integer id.
-# Called as: cmake -DOUTPUT=<file.cpp> -DINPUTS="<id>=<path>;..." -P embed_resources.cmake
+# Called as: cmake -DOUTPUT=<file.cpp> -DINPUTS="<id>=<path>|..." -P embed_resources.cmake
 set(body "// Generated from the PNG images under resources/; do not edit.\n#include \"resources/embedded_resources.h\"\n\nnamespace resources {\nnamespace {\n\n")
 set(table "")
+string(REPLACE "|" ";" INPUTS "${INPUTS}")
 foreach(entry IN LISTS INPUTS)
   string(REPLACE "=" ";" parts "${entry}")
   list(GET parts 0 id)
