@@ -132,7 +132,9 @@ void GtkWindowHost::MoveMainTo(int x, int y) {
   events_.OnMainWindowMoved();
 }
 
-void GtkWindowHost::RequestRepaint(ui::WindowHandle handle) {}
+void GtkWindowHost::RequestRepaint(ui::WindowHandle handle) {
+  if (Window* window = Find(handle)) gtk_widget_queue_draw(window->widget);
+}
 
 void GtkWindowHost::Present(ui::WindowHandle handle, ui::Surface& surface, const ui::Rect&) {
   Window* window = Find(handle);
