@@ -102,8 +102,21 @@ void LauncherFixture::ClearLog() {
   log_.clear();
 }
 
-std::unique_ptr<ChildProcess> LauncherFixture::StartLauncher(const std::vector<std::string>& args) {
+std::unique_ptr<ChildProcess> LauncherFixture::StartLauncherOnce(const std::vector<std::string>& args) {
   return std::make_unique<ChildProcess>(LAUNCHER_E2E_EXE, args, work_, kDisplayVariables);
+}
+
+std::unique_ptr<ChildProcess> LauncherFixture::StartLauncher(const std::vector<std::string>& args) {
+  // The single-instance guard is per user and machine: a launcher of some other test run may
+  // hold it for a moment. Wait for it rather than fail on it.
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  for (;;) {
+    auto launcher = StartLauncherOnce(args);
+    const bool refused = launcher->WaitForExit(std::chrono::milliseconds(300)).has_value() &&
+                         launcher->Output().find(kAnotherLauncherRunning) != std::string::npos;
+    if (!refused || std::chrono::steady_clock::now() >= deadline) return launcher;
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+  }
 }
 
 LauncherRun LauncherFixture::RunLauncher(const std::vector<std::string>& args, const std::string& answers,

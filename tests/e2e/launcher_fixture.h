@@ -50,7 +50,12 @@ class LauncherFixture : public ::testing::Test {
   void StopServer();
   serve::StaticServer& Server() { return *server_; }
 
+  // What a launcher prints when another one holds the single-instance guard.
+  static constexpr const char* kAnotherLauncherRunning = "another launcher is running";
+
   // Starts the launcher in the working folder without a display.
+  std::unique_ptr<ChildProcess> StartLauncherOnce(const std::vector<std::string>& args);
+  // The same, but waits out a launcher of another test that holds the single-instance guard.
   std::unique_ptr<ChildProcess> StartLauncher(const std::vector<std::string>& args);
   // Runs the launcher to its end with the dialogs' answers given up front (then end of input).
   LauncherRun RunLauncher(const std::vector<std::string>& args, const std::string& answers = "",

@@ -156,12 +156,14 @@ TEST_F(TerminalRunTest, SecondLauncherLeavesAtOnceWhileTheFirstRuns) {
   ASSERT_TRUE(first->WaitForOutput(kRetryPrompt, seconds(30))) << first->Output();
 
   const auto started = std::chrono::steady_clock::now();
-  const LauncherRun second = RunLauncher({"two"}, "", seconds(10));
+  auto second = StartLauncherOnce({"two"});
+  second->CloseInput();
+  const auto secondExit = second->WaitForExit(seconds(10));
   const auto took = std::chrono::steady_clock::now() - started;
 
-  EXPECT_EQ(second.exitCode, 0) << second.output;
+  EXPECT_EQ(secondExit, 0) << second->Output();
   EXPECT_LT(took, seconds(3));
-  EXPECT_NE(second.output.find("another launcher is running"), std::string::npos) << second.output;
+  EXPECT_TRUE(second->WaitForOutput(kAnotherLauncherRunning, seconds(2))) << second->Output();
   EXPECT_FALSE(first->Exited()) << "the first launcher keeps waiting for its answer";
 
   first->WriteInput("r\n");
