@@ -14,6 +14,9 @@ class DownloadRecord {
  public:
   static constexpr const char* kZipName = "zipName";
   static constexpr const char* kZipMd5 = "zipMd5";
+  // Non-empty from the moment a package is remembered for download until its extraction has
+  // completed: the data folder does not hold the recorded package in between.
+  static constexpr const char* kUnzipping = "unzipping";
 
   // Replaces the store's contents with what the record file holds (empty when it is missing).
   static void Load();

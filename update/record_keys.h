@@ -8,8 +8,8 @@ namespace record_key {
 // Archive name and digest of the package that was last downloaded.
 inline constexpr const char* kZipName = DownloadRecord::kZipName;
 inline constexpr const char* kZipMd5 = DownloadRecord::kZipMd5;
-// Set while an extraction is under way and cleared when it completes; records written by
-// earlier launchers lack it and count as complete.
-inline constexpr const char* kExtracting = "unzipping";
+// Set from the moment a package is remembered for download until its extraction completes;
+// records written by earlier launchers lack it and count as complete.
+inline constexpr const char* kExtracting = DownloadRecord::kUnzipping;
 
 }  // namespace record_key
