@@ -1,0 +1,149 @@
+#include "tests/chaos/launcher_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+namespace chaos {
+namespace {
+
+const char* const kRetryCancelMarker = "[r = Retry, c = Cancel] ";
+const char* const kOkMarker = "[Enter = OK] ";
+
+void ClosePipe(int* fd) {
+  if (*fd >= 0) close(*fd);
+  *fd = -1;
+}
+
+}  // namespace
+
+LauncherProcess::LauncherProcess(const std::filesystem::path& executable, const std::filesystem::path& workDir) {
+  int in[2];
+  int out[2];
+  int err[2];
+  if (pipe2(in, O_CLOEXEC) != 0 || pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
+    throw std::runtime_error("cannot create pipes");
+  }
+  // A launcher killed while the test writes must not kill the test.
+  std::signal(SIGPIPE, SIG_IGN);
+  pid_ = fork();
+  if (pid_ < 0) throw std::runtime_error("cannot fork");
+  if (pid_ == 0) {
+    dup2(in[0], STDIN_FILENO);
+    dup2(out[1], STDOUT_FILENO);
+    dup2(err[1], STDERR_FILENO);
+    // Terminal mode: no display to open a splash on.
+    unsetenv("DISPLAY");
+    unsetenv("WAYLAND_DISPLAY");
+    if (chdir(workDir.c_str()) != 0) _exit(126);
+    execl(executable.c_str(), executable.c_str(), static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(in[0]);
+  close(out[1]);
+  close(err[1]);
+  input_ = in[1];
+  outputPipe_ = out[0];
+  errorPipe_ = err[0];
+}
+
+LauncherProcess::~LauncherProcess() {
+  if (!exited_) {
+    kill(pid_, SIGKILL);
+    Reap(true);
+  }
+  ClosePipe(&input_);
+  ClosePipe(&outputPipe_);
+  ClosePipe(&errorPipe_);
+}
+
+void LauncherProcess::ReadAvailable(int fd, std::string* into) {
+  char buffer[4096];
+  const ssize_t got = read(fd, buffer, sizeof buffer);
+  if (got > 0) into->append(buffer, static_cast<std::size_t>(got));
+}
+
+void LauncherProcess::FindPrompts() {
+  for (;;) {
+    const std::size_t retry = errors_.find(kRetryCancelMarker, scanned_);
+    const std::size_t ok = errors_.find(kOkMarker, scanned_);
+    const std::size_t at = std::min(retry, ok);
+    if (at == std::string::npos) return;
+    const bool isRetry = at == retry;
+    // The box is printed as "\n[caption] message\n" followed by the marker.
+    // (the search starts before the line end that precedes the marker itself).
+    std::size_t start = at < 2 ? std::string::npos : errors_.rfind("\n[", at - 2);
+    start = start == std::string::npos || start < scanned_ ? scanned_ : start + 1;
+    prompts_.push_back({isRetry, errors_.substr(start, at - start)});
+    scanned_ = at + std::strlen(isRetry ? kRetryCancelMarker : kOkMarker);
+  }
+}
+
+void LauncherProcess::Reap(bool block) {
+  if (exited_) return;
+  int status = 0;
+  const pid_t done = waitpid(pid_, &status, block ? 0 : WNOHANG);
+  if (done != pid_) return;
+  exited_ = true;
+  if (WIFEXITED(status)) exitCode_ = WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) termSignal_ = WTERMSIG(status);
+}
+
+bool LauncherProcess::Pump(int milliseconds) {
+  pollfd fds[2] = {{outputPipe_, POLLIN, 0}, {errorPipe_, POLLIN, 0}};
+  if (poll(fds, 2, milliseconds) > 0) {
+    if (fds[0].revents & (POLLIN | POLLHUP)) ReadAvailable(outputPipe_, &output_);
+    if (fds[1].revents & (POLLIN | POLLHUP)) ReadAvailable(errorPipe_, &errors_);
+    FindPrompts();
+  }
+  Reap(false);
+  if (exited_) {
+    // What is still in the pipes was written before the end.
+    fcntl(outputPipe_, F_SETFL, O_NONBLOCK);
+    fcntl(errorPipe_, F_SETFL, O_NONBLOCK);
+    std::size_t before = 0;
+    do {
+      before = output_.size() + errors_.size();
+      ReadAvailable(outputPipe_, &output_);
+      ReadAvailable(errorPipe_, &errors_);
+    } while (output_.size() + errors_.size() != before);
+    FindPrompts();
+  }
+  return exited_;
+}
+
+bool LauncherProcess::WaitExit(int milliseconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  while (!Pump(20)) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+  }
+  return true;
+}
+
+void LauncherProcess::Answer(const std::string& line) {
+  if (input_ < 0) return;
+  const std::string text = line + "\n";
+  (void)!write(input_, text.data(), text.size());
+}
+
+void LauncherProcess::CloseInput() { ClosePipe(&input_); }
+
+void LauncherProcess::Kill(int signal) {
+  if (!exited_) kill(pid_, signal);
+}
+
+bool EndedCleanly(const LauncherProcess& process, bool killedByTest) {
+  if (!process.Exited()) return false;
+  if (killedByTest && process.TermSignal() == SIGKILL) return true;
+  return process.TermSignal() == 0 && process.ExitCode() == 0;
+}
+
+}  // namespace chaos
