@@ -5,7 +5,9 @@ const char* JsonToObjectException::what() const noexcept { return "JsonUtil::ToO
 void JsonUtil::ToObject(rapidjson::Document& document, const std::string& text) {
   document.SetNull();
   // Parsing the C string stops at the first zero byte, as documents written by other tools expect.
-  document.Parse(text.c_str());
+  // The iterative parser accepts the same grammar but keeps its stack on the heap: a document
+  // nested a million levels deep (a hostile or broken server) must not overflow the thread's stack.
+  document.Parse<rapidjson::kParseIterativeFlag>(text.c_str());
   if (document.HasParseError() || !document.IsObject()) throw JsonToObjectException();
 }
 
