@@ -39,16 +39,18 @@ MAIN=$(timeout 10 xdotool search --sync --name '^Tessarine$' | head -n1) || fail
 sleep 1
 [ "$(geometry "$MAIN")" = "405,294" ] || fail "splash at $(geometry "$MAIN"), not 405,294"
 
-# Drawn pixels: the banner's red body, the transparent corner cut away (black root), the track.
-IFS=, read -r r g b <<<"$(pixel $((405 + 300)) $((294 + 300)))"
-[ "$r" -gt 120 ] && [ "$g" -lt 80 ] || fail "banner pixel $r,$g,$b is not red"
+is_red() { IFS=, read -r r g b <<<"$(pixel "$1" "$2")"; [ "$r" -gt 120 ] && [ "$g" -lt 80 ]; }
+wait_red() { for _ in $(seq 40); do is_red "$1" "$2" && return 0; sleep 0.25; done; return 1; }
+
+# Drawn pixels: the banner's red body, the transparent corner cut away (black root).
+wait_red $((405 + 300)) $((294 + 300)) || fail "banner pixel $r,$g,$b is not red"
 [ "$(pixel $((405 + 3)) $((294 + 3)))" = "0,0,0" ] || fail "transparent corner is drawn"
 
 # A press on the artwork drags the whole splash.
 timeout 5 xdotool mousemove $((405 + 250)) $((294 + 200)) mousedown 1 || fail "xdotool press"
 for step in 10 20 30 40 50; do timeout 5 xdotool mousemove $((405 + 250 + step)) $((294 + 200 + step / 2)); sleep 0.05; done
 timeout 5 xdotool mouseup 1
-sleep 0.5
+for _ in $(seq 20); do [ "$(geometry "$MAIN")" = "455,319" ] && break; sleep 0.25; done
 [ "$(geometry "$MAIN")" = "455,319" ] || fail "main window at $(geometry "$MAIN") after the drag"
 for form in $(timeout 5 xdotool search --name '^BaseForm$'); do
   [ "$(geometry "$form")" = "455,319" ] || fail "form $form at $(geometry "$form") after the drag"
@@ -61,7 +63,6 @@ sleep 1
 [ "$(pixel $((455 + 300)) $((319 + 300)))" = "255,0,255" ] || fail "cover window does not cover"
 timeout 10 "$LAUNCHER" >second.out 2>&1 || fail "second launcher exited with $?"
 sleep 0.5
-IFS=, read -r r g b <<<"$(pixel $((455 + 300)) $((319 + 300)))"
-[ "$r" -gt 120 ] && [ "$g" -lt 80 ] || fail "splash not brought to the front: $r,$g,$b"
+wait_red $((455 + 300)) $((319 + 300)) || fail "splash not brought to the front: $r,$g,$b"
 kill -0 "$FIRST" || fail "first launcher ended"
 echo "splash checks passed"

@@ -176,3 +176,13 @@ int RunSplashFrontEnd(const FrontEndHooks& hooks) {
   gtk_splash::SplashWindowThread windowThread(hooks);
   return windowThread.Run();
 }
+
+// Pango prepares fontconfig on a thread of its own and hands the result over through GLib's
+// uninstrumented locks; the thread sanitizer cannot see that hand-over.
+extern "C" const char* __tsan_default_suppressions();
+extern "C" const char* __tsan_default_suppressions() {
+  return "race:libfontconfig.so\n"
+         "race:libglib-2.0.so\n"
+         "race:libpango-1.0.so\n"
+         "race:libpangoft2-1.0.so\n";
+}
