@@ -20,7 +20,7 @@ std::uint64_t FileUtil::Size(const std::string& path) {
 }
 
 std::string FileUtil::ReadAll(const std::string& path) {
-  if (!Exists(path)) return {};
+  if (!Exists(path) || platform::IsDirectory(path)) return {};
   std::ifstream in(path);  // text mode: the CR of a Windows line end is dropped there
   if (!in) return {};
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
