@@ -7,3 +7,7 @@ extern "C" const char* __tsan_default_suppressions() {
          "race:libpango-1.0.so\n"
          "race:libpangoft2-1.0.so\n";
 }
+
+// fontconfig keeps its configuration and caches until the process ends and never frees them.
+extern "C" const char* __lsan_default_suppressions();
+extern "C" const char* __lsan_default_suppressions() { return "leak:libfontconfig.so\n"; }
