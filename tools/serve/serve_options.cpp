@@ -60,8 +60,8 @@ ParsedServeCommandLine ParseServeCommandLine(const std::vector<std::string>& arg
         if (colon == std::string::npos || colon == 0 || !ParseNumber(value.substr(colon + 1), options.cutBytes)) {
           return Refuse("--cut-once wants <path>:<bytes>, got " + value);
         }
-        options.cutPath = value.substr(0, colon);
-        if (options.cutPath.front() != '/') options.cutPath.insert(0, "/");
+        const std::string path = value.substr(0, colon);
+        options.cutPath = path.front() == '/' ? path : std::string(1, '/') + path;
       }
     } else if (arg.size() > 1 && arg[0] == '-') {
       return Refuse("unknown option " + arg);
