@@ -3,6 +3,9 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#ifdef _WIN32
+#include <windows.h>
+#endif
 
 #include <atomic>
 #include <fstream>
@@ -41,6 +44,16 @@ void WriteFile(const std::filesystem::path& path, const std::string& content) {
 }
 
 void SetModificationTime(const std::filesystem::path& path, std::int64_t secondsSinceEpoch) {
+#ifdef _WIN32
+  // File time: 100-nanosecond units since 1601.
+  const auto ticks = static_cast<ULONGLONG>(secondsSinceEpoch * 10000000LL + 116444736000000000LL);
+  const FILETIME time{static_cast<DWORD>(ticks & 0xFFFFFFFFu), static_cast<DWORD>(ticks >> 32)};
+  HANDLE file = CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const bool set = file != INVALID_HANDLE_VALUE && SetFileTime(file, nullptr, &time, &time);
+  if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+  if (!set) throw std::runtime_error("cannot set the time of " + path.string());
+#else
   struct timespec times[2];
   times[0].tv_sec = static_cast<time_t>(secondsSinceEpoch);
   times[0].tv_nsec = 0;
@@ -48,6 +61,7 @@ void SetModificationTime(const std::filesystem::path& path, std::int64_t seconds
   if (::utimensat(AT_FDCWD, path.c_str(), times, 0) != 0) {
     throw std::runtime_error("cannot set the time of " + path.string());
   }
+#endif
 }
 
 void Recorder::Add(Row row) {
