@@ -21,7 +21,18 @@ struct AttemptState {
   std::atomic<int> attemptsInFlight{0};
   // Set once the outcome is decided ("succ" delivered or the budget spent); later reports are dropped.
   std::atomic<bool> finished{false};
+  // Attempt reports being delivered right now. "allTimeout" waits for them, so that nothing
+  // reaches the caller after it.
+  std::atomic<int> delivering{0};
 };
+
+// Passes on one "fail" or "onTimeout" unless the outcome is already decided.
+void DeliverUnlessFinished(AttemptState& state, const FailoverCallback& callback, const char* status,
+                           const std::string& text) {
+  ++state.delivering;  // announced before `finished` is read; the loop reads them the other way round
+  if (!state.finished.load()) callback(status, text);
+  --state.delivering;
+}
 
 void OnAttemptResult(const std::shared_ptr<AttemptState>& state, const FailoverCallback& callback,
                      const std::string& status, const std::string& text) {
@@ -33,9 +44,9 @@ void OnAttemptResult(const std::shared_ptr<AttemptState>& state, const FailoverC
     if (state->finished.exchange(true)) return;
     callback(status::kSucc, text);
   } else if (status == status::kFail) {
-    callback(status::kFail, text);
+    DeliverUnlessFinished(*state, callback, status::kFail, text);
   } else if (status == status::kTimeout) {
-    callback(status::kOnTimeout, text);
+    DeliverUnlessFinished(*state, callback, status::kOnTimeout, text);
   }
   // "error": nothing to report; the loop starts the next attempt on its next pass.
 }
@@ -73,6 +84,7 @@ void RunFailoverLoop(const FailoverSettings& settings) {
     if (state->finished.load()) return;
     if (elapsedMs > settings.allTimeoutMs) {
       if (state->finished.exchange(true)) return;  // an attempt succeeded just now
+      while (state->delivering.load() > 0) platform::SleepMs(1);
       settings.callback(status::kAllTimeout, kUrlsInvalid);
       return;
     }
