@@ -39,6 +39,14 @@ TEST(JsonUtilToObject, TextEndsAtTheFirstZeroByte) {
   EXPECT_FALSE(IsObjectText(std::string("\0{}", 3)));
 }
 
+TEST(JsonUtilToObject, DeepNestingDoesNotExhaustTheStack) {
+  const std::size_t depth = 200000;
+  const std::string nested = std::string(depth, '[') + std::string(depth, ']');
+  EXPECT_TRUE(IsObjectText("{\"a\":" + nested + "}"));
+  EXPECT_FALSE(IsObjectText("{\"a\":" + std::string(depth, '[') + "}"));
+  EXPECT_FALSE(IsObjectText(nested));
+}
+
 TEST(JsonUtilToObject, IsCaughtAsAStandardException) {
   rapidjson::Document document;
   try {
