@@ -20,9 +20,9 @@ std::unique_ptr<UpdateCheck> MakeUpdateCheck(SplashState* splash) {
 
 ProductionServices MakeProductionServices(SplashState* splash) {
   ProductionServices services;
-  services.checker = MakeUpdateCheck(splash);  // update check
+  services.checker = MakeUpdateCheck(splash);                       // update check
   services.downloader = std::make_unique<CurlPackageDownloader>();  // package download
-  services.extractor = std::make_unique<ZipPackageExtractor>();  // extraction
-  services.game = std::make_unique<SystemGameControl>();        // game processes
+  services.extractor = std::make_unique<ZipPackageExtractor>();     // extraction
+  services.game = std::make_unique<SystemGameControl>();            // game processes
   return services;
 }
