@@ -11,8 +11,14 @@
 
 namespace {
 
+// The launcher's documents are small; a body past this size is a broken or hostile server, and
+// collecting it without end would exhaust the memory.
+constexpr std::size_t kMaxDocumentBytes = 16u << 20;
+
 std::size_t AppendToResponse(char* data, std::size_t size, std::size_t count, void* response) {
-  static_cast<std::string*>(response)->append(data, size * count);
+  auto& text = *static_cast<std::string*>(response);
+  if (text.size() + size * count > kMaxDocumentBytes) return 0;  // libcurl ends the transfer with a write error
+  text.append(data, size * count);
   return size * count;
 }
 
@@ -51,7 +57,8 @@ void HttpUtil::Request(const std::string& url, const std::string& body, const Tr
   headers.reset();
 
   std::printf("curlcode = %d, ret_code = %ld\n", static_cast<int>(result), status);
-  if (status == 200) {
+  // A write error can only mean the document outgrew its limit: not a usable answer.
+  if (status == 200 && result != CURLE_WRITE_ERROR) {
     std::printf("http post succ to %s with %s, response is %s\n\n", requestUrl.c_str(), requestBody.c_str(),
                 response.c_str());
     callback(transfer::kSucc, response, 0, 0);

@@ -29,6 +29,14 @@ struct BodySink {
   CURL* handle = nullptr;
   std::FILE* file = nullptr;  // file mode
   std::string memory;         // memory mode
+  std::uint64_t limit = 0;     // body bytes accepted at most; 0 for no limit
+  std::uint64_t received = 0;
+
+  // False once the body grows past the limit: the write then fails and libcurl ends the transfer.
+  bool Accept(std::size_t bytes) {
+    received += bytes;
+    return limit == 0 || received <= limit;
+  }
 
   bool Wanted() const {
     long status = 0;
@@ -40,12 +48,15 @@ struct BodySink {
 std::size_t WriteToFile(char* data, std::size_t size, std::size_t count, void* sink) {
   auto& target = *static_cast<BodySink*>(sink);
   if (!target.Wanted()) return size * count;
+  if (!target.Accept(size * count)) return 0;
   return std::fwrite(data, 1, size * count, target.file);
 }
 
 std::size_t AppendToBody(char* data, std::size_t size, std::size_t count, void* sink) {
   auto& target = *static_cast<BodySink*>(sink);
-  if (target.Wanted()) target.memory.append(data, size * count);
+  if (!target.Wanted()) return size * count;
+  if (!target.Accept(size * count)) return 0;
+  target.memory.append(data, size * count);
   return size * count;
 }
 
@@ -95,7 +106,7 @@ void HttpUtil::Download(const DownloadTask& task) {
     return;
   }
   CURL* curl = handle.get();
-  BodySink sink{curl, file.get(), {}};
+  BodySink sink{curl, file.get(), {}, task.maxBodyBytes, 0};
   curl_easy_setopt(curl, CURLOPT_URL, task.url.c_str());
   curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
   curl_easy_setopt(curl, CURLOPT_MAXREDIRS, curl_options::kMaxRedirects);
