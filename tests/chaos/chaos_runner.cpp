@@ -21,6 +21,7 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <random>
 #include <set>
 #include <string>
@@ -263,13 +264,27 @@ class ChaosSuite {
     }
   }
 
+  // A launcher that runs alone: one that met another suite's launcher is started again.
+  std::unique_ptr<chaos::LauncherProcess> StartWhenAlone() {
+    for (int attempt = 0;; ++attempt) {
+      auto launcher = std::make_unique<chaos::LauncherProcess>(CHAOS_LAUNCHER, Work());
+      // Leaving at once takes a few milliseconds; a real run takes far longer than this.
+      if (launcher->WaitExit(300) && chaos::MetAnotherLauncher(*launcher) && attempt < 600) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+        continue;
+      }
+      return launcher;
+    }
+  }
+
   // One launcher process until it ends. False when it crashed, hung or showed a box that no
   // fault explains.
   bool RunLauncher(const chaos::Release& release, std::deque<FaultKind>* plan) {
     ++figures_.launcherStarts;
     std::set<std::string> smallFiles(release.smallFileNames.begin(), release.smallFileNames.end());
     chaos::ExtractionWatch watch(smallFiles);
-    chaos::LauncherProcess launcher(CHAOS_LAUNCHER, Work());
+    std::unique_ptr<chaos::LauncherProcess> process = StartWhenAlone();
+    chaos::LauncherProcess& launcher = *process;
     const auto started = Clock::now();
     const int requestsAtStart = server_.RequestCount(release.zipName);
 

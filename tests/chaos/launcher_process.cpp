@@ -140,6 +140,11 @@ void LauncherProcess::Kill(int signal) {
   if (!exited_) kill(pid_, signal);
 }
 
+bool MetAnotherLauncher(const LauncherProcess& process) {
+  return process.Exited() && process.ExitCode() == 0 &&
+         process.Output().find("another launcher is running") != std::string::npos;
+}
+
 bool EndedCleanly(const LauncherProcess& process, bool killedByTest) {
   if (!process.Exited()) return false;
   if (killedByTest && process.TermSignal() == SIGKILL) return true;

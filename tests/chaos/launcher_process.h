@@ -64,6 +64,10 @@ class LauncherProcess {
   std::vector<Prompt> prompts_;
 };
 
+// The launcher left at once because another launcher of this user runs (another suite's, on a
+// shared machine): the run says nothing about the scenario and should be repeated.
+bool MetAnotherLauncher(const LauncherProcess& process);
+
 // The launcher's exit was orderly: its quick exit with code 0, or a kill the test sent itself.
 bool EndedCleanly(const LauncherProcess& process, bool killedByTest);
 
