@@ -36,7 +36,7 @@ void ZipBuilder::Add(const std::string& name, const std::string& data, const Ent
   Check(zipCloseFileInZip(zip_), "close entry");
 }
 
-void ZipBuilder::AddFolder(const std::string& name) { Add(name, ""); }
+void ZipBuilder::AddFolder(const std::string& name) { Add(name, "", EntryOptions::Stored()); }
 
 void ZipBuilder::Close() {
   Check(zipClose(zip_, nullptr), "close archive");

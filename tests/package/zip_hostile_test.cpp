@@ -66,6 +66,9 @@ TEST_F(EntryNameTest, NameLongerThanAShortBufferIsUsedWhole) {
   EXPECT_EQ(calls()[0].payload, name);
 }
 
+// Symbolic links and permission bits are POSIX matters; Windows extracts link entries as
+// plain files too, but has no links to plant or modes to check.
+#ifndef _WIN32
 class LinkTest : public UnzipSandbox {};
 
 TEST_F(LinkTest, SymbolicLinkEntryBecomesAPlainFileHoldingItsTarget) {
@@ -102,6 +105,7 @@ TEST_F(LinkTest, ExistingLinkAtTheTargetIsReplacedNotFollowed) {
   EXPECT_FALSE(std::filesystem::is_symlink(destination() / "target.txt"));
   EXPECT_EQ(Read("data/target.txt"), "written inside");
 }
+#endif
 
 class CorruptEntryTest : public UnzipSandbox {};
 

@@ -45,7 +45,7 @@ TEST_F(UnzipAllTest, EmptyArchiveSucceedsWithZeroCounts) {
 TEST_F(UnzipAllTest, FileTwoFoldersDeepCreatesBothFoldersAndStreamsLargeData) {
   // More than one copy block, compressible and not, so the block loop is exercised.
   std::string data;
-  for (int i = 0; i < 700000; ++i) data += static_cast<char>((i * 7919) % 251);
+  for (int i = 0; i < 700000; ++i) data += static_cast<char>((static_cast<unsigned>(i) * 7919u) % 251u);
   ZipBuilder zip(archive());
   zip.Add("x/y/big.bin", data);
   zip.Add("x/y/stored.bin", data, EntryOptions::Stored());
