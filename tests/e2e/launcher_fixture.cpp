@@ -112,9 +112,14 @@ std::unique_ptr<ChildProcess> LauncherFixture::StartLauncher(const std::vector<s
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   for (;;) {
     auto launcher = StartLauncherOnce(args);
-    const bool refused = launcher->WaitForExit(std::chrono::milliseconds(300)).has_value() &&
-                         launcher->Output().find(kAnotherLauncherRunning) != std::string::npos;
+    // A launcher says at once whether it runs (its status line) or was turned away.
+    const auto firstWords = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (launcher->Output().empty() && !launcher->Exited() && std::chrono::steady_clock::now() < firstWords) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    const bool refused = launcher->WaitForOutput(kAnotherLauncherRunning, std::chrono::milliseconds(100));
     if (!refused || std::chrono::steady_clock::now() >= deadline) return launcher;
+    launcher->WaitForExit(std::chrono::seconds(10));
     std::this_thread::sleep_for(std::chrono::seconds(1));
   }
 }
