@@ -22,14 +22,14 @@ RangeAnswer Unsatisfiable() { return {RangeAnswer::Kind::kUnsatisfiable, 0, 0}; 
 }  // namespace
 
 RangeAnswer AnswerRange(const std::string& header, std::uint64_t size) {
-  std::string_view spec(header);
-  if (spec.substr(0, kUnit.size()) != kUnit) return Whole(size);
-  spec.remove_prefix(kUnit.size());
-  if (spec.find(',') != std::string_view::npos) return Whole(size);
-  const auto dash = spec.find('-');
+  std::string_view rangeSet(header);
+  if (rangeSet.substr(0, kUnit.size()) != kUnit) return Whole(size);
+  rangeSet.remove_prefix(kUnit.size());
+  if (rangeSet.find(',') != std::string_view::npos) return Whole(size);
+  const auto dash = rangeSet.find('-');
   if (dash == std::string_view::npos) return Whole(size);
-  const std::string_view firstText = spec.substr(0, dash);
-  const std::string_view lastText = spec.substr(dash + 1);
+  const std::string_view firstText = rangeSet.substr(0, dash);
+  const std::string_view lastText = rangeSet.substr(dash + 1);
 
   if (firstText.empty()) {  // suffix range: the last N bytes
     const auto suffix = ParseNumber(lastText);
@@ -42,9 +42,9 @@ RangeAnswer AnswerRange(const std::string& header, std::uint64_t size) {
   if (!first) return Whole(size);
   std::uint64_t last = size == 0 ? 0 : size - 1;
   if (!lastText.empty()) {
-    const auto asked = ParseNumber(lastText);
-    if (!asked || *asked < *first) return Whole(size);
-    if (*asked < last) last = *asked;
+    const auto askedLast = ParseNumber(lastText);
+    if (!askedLast || *askedLast < *first) return Whole(size);
+    if (*askedLast < last) last = *askedLast;
   }
   if (*first >= size) return Unsatisfiable();
   return {RangeAnswer::Kind::kPartial, *first, last - *first + 1};
