@@ -9,6 +9,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   libgtk-3-dev xvfb xdotool imagemagick fonts-wqy-zenhei
   curl unzip
+  clang libclang-rt-14-dev
 )
 if [ "${LAUNCHER_WITH_WINDOWS:-0}" = 1 ]; then
   packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev wine wine64 dpkg-dev)
