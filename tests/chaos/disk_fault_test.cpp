@@ -86,9 +86,13 @@ class DiskFaultTest : public LauncherSandbox {
   }
 
 TEST_F(DiskFaultTest, KilledDuringExtractionNoGameStartsAndTheNextRunRepairs) {
-  const Release release = PublishAndServe("1.0.1", 11);
+  // Many files, and the kill early among them: an extraction takes milliseconds, the kill lands
+  // a few of them after the file that triggered it.
+  ReleaseShape shape = SmallShape();
+  shape.smallFiles = 600;
+  const Release release = PublishAndServe("1.0.1", 11, {}, shape);
   ExtractionWatch watch(std::set<std::string>(release.smallFileNames.begin(), release.smallFileNames.end()));
-  const int killAfter = static_cast<int>(release.smallFileNames.size() / 2);
+  const int killAfter = 5;
   const Outcome killed = RunLauncher({}, [&](LauncherProcess&) -> std::string {
     watch.Attach(Data());
     return watch.Poll() >= killAfter ? "killed during extraction" : "";

@@ -51,8 +51,8 @@ ReleaseShape LauncherSandbox::SmallShape() {
 }
 
 Release LauncherSandbox::PublishAndServe(const std::string& version, std::uint32_t seed,
-                                         const std::vector<std::string>& unsupported) {
-  Release release = MakeRelease(Root() / "releases", version, CHAOS_GAME, seed, SmallShape(), unsupported);
+                                         const std::vector<std::string>& unsupported, const ReleaseShape& shape) {
+  Release release = MakeRelease(Root() / "releases", version, CHAOS_GAME, seed, shape, unsupported);
   server_->ServeFolder(release.serverFolder);
   // The published folders are the test's own, not the launcher's: they count as "before".
   before_ = ListTree(Root());

@@ -47,7 +47,7 @@ class LauncherSandbox : public ::testing::Test {
 
   // Builds, publishes and serves a release.
   Release PublishAndServe(const std::string& version, std::uint32_t seed,
-                          const std::vector<std::string>& unsupported = {});
+                          const std::vector<std::string>& unsupported = {}, const ReleaseShape& shape = SmallShape());
 
   // Files the test itself wrote below Root() from now on are not the launcher's doing.
   void NoteOwnFiles();
