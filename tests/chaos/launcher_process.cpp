@@ -11,6 +11,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 namespace chaos {
 namespace {
@@ -34,17 +36,27 @@ LauncherProcess::LauncherProcess(const std::filesystem::path& executable, const 
   }
   // A launcher killed while the test writes must not kill the test.
   std::signal(SIGPIPE, SIG_IGN);
+  // Terminal mode: no display to open a splash on. Prepared before fork(): the child of a
+  // threaded process may only make async-signal-safe calls until it executes.
+  std::vector<std::string> environment;
+  for (char** variable = environ; *variable != nullptr; ++variable) {
+    const std::string text = *variable;
+    if (text.rfind("DISPLAY=", 0) != 0 && text.rfind("WAYLAND_DISPLAY=", 0) != 0) environment.push_back(text);
+  }
+  std::vector<char*> envp;
+  for (auto& text : environment) envp.push_back(text.data());
+  envp.push_back(nullptr);
+  const std::string program = executable.string();
+  const std::string folder = workDir.string();
+  char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
   pid_ = fork();
   if (pid_ < 0) throw std::runtime_error("cannot fork");
   if (pid_ == 0) {
     dup2(in[0], STDIN_FILENO);
     dup2(out[1], STDOUT_FILENO);
     dup2(err[1], STDERR_FILENO);
-    // Terminal mode: no display to open a splash on.
-    unsetenv("DISPLAY");
-    unsetenv("WAYLAND_DISPLAY");
-    if (chdir(workDir.c_str()) != 0) _exit(126);
-    execl(executable.c_str(), executable.c_str(), static_cast<char*>(nullptr));
+    if (chdir(folder.c_str()) != 0) _exit(126);
+    execve(program.c_str(), argv, envp.data());
     _exit(127);
   }
   close(in[0]);
