@@ -1,7 +1,8 @@
 // MD5 through CryptoAPI, read in blocks so memory stays flat for archives of any size.
 // Each failing call reports itself on standard output with the system error number.
-#include <wincrypt.h>
 #include <windows.h>
+// After windows.h, which it needs.
+#include <wincrypt.h>
 
 #include <cstdio>
 #include <vector>

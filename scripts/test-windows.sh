@@ -1,0 +1,132 @@
+#!/usr/bin/env bash
+# Builds the Windows launcher (preset `windows`, mingw-w64 cross build) and tests it under Wine
+# on a private Xvfb display:
+#   - launcher.exe is one static executable importing only system DLLs;
+#   - the portable test groups and the Win32 backend tests, built for Windows, pass under Wine;
+#   - end to end: the real launcher against launcher-serve on 127.0.0.1 (tests/win32/e2e.sh).
+# Prints "N passed, M failed" last and exits non-zero when anything failed.
+#
+# Environment: LAUNCHER_HOST_BUILD  host build folder for launcher-publish/-serve (build/linux)
+#              LAUNCHER_E2E_PORT    loopback port of the end-to-end content server (47631)
+set -uo pipefail
+
+root="$(cd "$(dirname "$0")/.." && pwd)"
+cd "$root"
+build="$root/build/windows"
+host_build="${LAUNCHER_HOST_BUILD:-$root/build/linux}"
+port="${LAUNCHER_E2E_PORT:-47631}"
+results="$build/wine-results"
+start=$SECONDS
+
+passed=0
+failed=0
+failures=()
+record_check() {  # <status 0 = ok> <name>
+  if [ "$1" = 0 ]; then
+    passed=$((passed + 1))
+    echo "  ok    $2"
+  else
+    failed=$((failed + 1))
+    failures+=("$2")
+    echo "  FAIL  $2"
+  fi
+}
+finish() {
+  echo
+  for failure in "${failures[@]}"; do echo "failed: $failure"; done
+  echo "windows: $((SECONDS - start)) s"
+  echo "$passed passed, $failed failed"
+  [ "$failed" = 0 ]
+  exit $?
+}
+
+LAUNCHER_WITH_WINDOWS=1 bash scripts/install-deps.sh || { record_check 1 "install the Windows packages"; finish; }
+
+echo "== Windows build (dependencies from Debian sources when not cached)"
+if ! { cmake --preset windows -DLAUNCHER_E2E_PORT="$port" >"$build.configure.log" 2>&1 ||
+  { cat "$build.configure.log"; false; }; }; then
+  record_check 1 "configure the windows preset"
+  finish
+fi
+if ! cmake --build --preset windows --target launcher win32_tests; then
+  record_check 1 "build launcher.exe and the Windows tests"
+  finish
+fi
+record_check 0 "build launcher.exe and the Windows tests"
+
+echo "== launcher.exe imports"
+imports=$(x86_64-w64-mingw32-objdump -p "$build/app/launcher.exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort)
+echo "$imports" | tr '\n' ' '
+echo
+system_dlls=" advapi32.dll bcrypt.dll crypt32.dll gdi32.dll gdiplus.dll imm32.dll kernel32.dll msvcrt.dll ole32.dll shell32.dll user32.dll ws2_32.dll "
+foreign=""
+for dll in $imports; do
+  [[ "$system_dlls" == *" $dll "* ]] || foreign="$foreign $dll"
+done
+record_check $([ -n "$imports" ] && [ -z "$foreign" ] && echo 0 || echo 1) \
+  "launcher.exe imports only system DLLs${foreign:+ (not:$foreign)}"
+
+echo "== host tools for the end-to-end run"
+if [ ! -f "$host_build/CMakeCache.txt" ]; then
+  cmake --preset linux >/dev/null || record_check 1 "configure the host build"
+  host_build="$root/build/linux"
+fi
+if ! cmake --build "$host_build" --target launcher-publish launcher-serve >"$build.host-tools.log" 2>&1; then
+  cat "$build.host-tools.log"
+  record_check 1 "build launcher-publish and launcher-serve"
+fi
+
+# shellcheck source=../tests/win32/wine_env.sh
+source "$root/tests/win32/wine_env.sh"
+# shellcheck source=../tests/win32/e2e.sh
+source "$root/tests/win32/e2e.sh"
+trap 'e2e_stop_server; wine_env_stop' EXIT
+echo "== Wine set-up"
+wine_env_start "$build/wine"
+
+echo "== unit tests under Wine"
+rm -rf "$results"
+mkdir -p "$results"
+while read -r program posix_only; do
+  [ -n "$program" ] || continue
+  xml="$results/$program.xml"
+  (cd "$build/tests/win32" && timeout 300 wine "./$program.exe" --gtest_output="xml:$program.xml" \
+    ${posix_only:+--gtest_filter="-$posix_only"} >"$results/$program.log" 2>&1)
+  status=$?
+  mv "$build/tests/win32/$program.xml" "$xml" 2>/dev/null
+  counts=$(python3 - "$xml" <<'PY'
+import sys, xml.etree.ElementTree as ET
+try:
+    suites = ET.parse(sys.argv[1]).getroot()
+except Exception:
+    print("0 0"); sys.exit()
+total = failed = 0
+for case in suites.iter("testcase"):
+    if case.get("result") == "skipped" or case.get("status") == "notrun":
+        continue
+    total += 1
+    if case.find("failure") is not None or case.find("error") is not None:
+        failed += 1
+print(total - failed, failed)
+PY
+)
+  read -r ok bad <<<"$counts"
+  if [ "$status" != 0 ] && [ "$bad" = 0 ]; then bad=1; fi  # crashed or timed out
+  passed=$((passed + ok))
+  failed=$((failed + bad))
+  echo "  $program: $ok passed, $bad failed"
+  if [ "$bad" != 0 ]; then
+    failures+=("$program (see $results/$program.log)")
+    grep -E '^\[  FAILED  \]|Failure|error' "$results/$program.log" | head -n 20
+  fi
+done <"$build/tests/win32/test_programs.txt"
+
+echo "== end to end under Wine"
+if ss -ltn 2>/dev/null | grep -q ":$port "; then
+  record_check 1 "e2e: port $port is free on 127.0.0.1"
+else
+  e2e_run "$build" "$host_build/tools/publish/launcher-publish" "$host_build/tools/serve/launcher-serve" \
+    "$build/e2e" "$port"
+fi
+
+finish

@@ -1,0 +1,59 @@
+# Sourced by scripts/test-windows.sh: a private Wine set-up inside the build tree.
+#   wine_env_start <folder>   a zh_CN.UTF-8 locale, a throw-away WINEPREFIX copied from a prepared
+#                             one (made once, with the Song typeface replaced by WenQuanYi Zen Hei),
+#                             HOME/XDG/TMPDIR redirected, and an Xvfb display of 1920 x 1080
+#   wine_env_stop             ends the Wine server and Xvfb this started
+# Wine's ANSI code page follows LANG, so the narrow GBK texts need the Chinese locale.
+
+wine_env_start() {
+  local root="$1"
+  mkdir -p "$root"
+  root="$(cd "$root" && pwd)"
+  WINE_ENV_ROOT="$root"
+  local locales="$root/locale"
+  if [ ! -d "$locales/zh_CN.UTF-8" ]; then
+    mkdir -p "$locales"
+    localedef -i zh_CN -f UTF-8 "$locales/zh_CN.UTF-8" >/dev/null 2>&1 || true
+  fi
+  # (bash itself cannot load the private locale; only the programs it starts need it)
+  export LOCPATH="$locales" LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 2>/dev/null
+  export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+  export HOME="$root/home" XDG_CONFIG_HOME="$root/home/.config" XDG_DATA_HOME="$root/home/.local/share"
+  export XDG_CACHE_HOME="$root/home/.cache" XDG_RUNTIME_DIR="$root/runtime" TMPDIR="$root/tmp"
+  mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_RUNTIME_DIR" "$TMPDIR"
+  chmod 700 "$XDG_RUNTIME_DIR"
+
+  local display
+  for display in $(seq 71 99); do
+    [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ] || break
+  done
+  Xvfb ":$display" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+  WINE_ENV_XVFB=$!
+  export DISPLAY=":$display"
+  for _ in $(seq 1 50); do
+    [ -e "/tmp/.X11-unix/X$display" ] && break
+    sleep 0.1
+  done
+
+  local template="$root/prefix-template"
+  if [ ! -f "$template/.ready" ]; then
+    rm -rf "$template"
+    WINEPREFIX="$template" wine wineboot --init >/dev/null 2>&1 || true
+    local name
+    for name in 宋体 SimSun; do
+      WINEPREFIX="$template" wine reg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$name" \
+        /d 'WenQuanYi Zen Hei' /f >/dev/null 2>&1
+    done
+    WINEPREFIX="$template" wineserver -w
+    touch "$template/.ready"
+  fi
+  export WINEPREFIX="$root/prefix"
+  rm -rf "$WINEPREFIX"
+  cp -a "$template" "$WINEPREFIX"
+}
+
+wine_env_stop() {
+  [ -n "${WINEPREFIX:-}" ] && wineserver -k >/dev/null 2>&1 || true
+  [ -n "${WINE_ENV_XVFB:-}" ] && kill "$WINE_ENV_XVFB" 2>/dev/null || true
+  WINE_ENV_XVFB=""
+}
