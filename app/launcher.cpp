@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "app/settings.h"
+#include "app/status_words.h"
 #include "app/texts.h"
 #include "net/background_tasks.h"
 #include "net/content_paths.h"
@@ -18,14 +19,6 @@
 #include "platform/process_exit.h"
 
 namespace {
-
-const char* const kStatusError = "error";
-const char* const kStatusNeedUpdate = "needUpdate";
-const char* const kStatusNotNeedUpdate = "notNeedUpdate";
-const char* const kStatusTrans = "trans";
-const char* const kStatusSucc = "succ";
-const char* const kStatusFail = "fail";
-const char* const kStatusUnzip = "unzip";
 
 const char* const kStageCheck = "check";
 const char* const kStageDownload = "download";
@@ -115,12 +108,12 @@ void Launcher::StartCheck() {
 void Launcher::OnCheckResult(const std::string& status, const std::string& first, const std::string& second,
                              std::int64_t size, std::int64_t offset) {
   try {
-    if (status == kStatusError) {
+    if (status == status::kError) {
       ShowRetryDialog(first, texts::kCaptionError);
-    } else if (status == kStatusNotNeedUpdate) {
+    } else if (status == status::kNotNeedUpdate) {
       RemoveDownloadFolder();
       StartLaunch(false);
-    } else if (status == kStatusNeedUpdate) {
+    } else if (status == status::kNeedUpdate) {
       splash_->SetSpeedVisible(true);
       splash_->SetSizeVisible(true);
       const std::uint64_t onDisk = FileUtil::Exists(first) ? FileUtil::Size(first) : 0;
@@ -167,14 +160,14 @@ void Launcher::StartDownload(const std::string& archivePath, const std::string& 
 void Launcher::OnTransferEvent(const std::string& status, const std::string& payload, std::uint64_t downloaded,
                                std::uint64_t expected, double speed, const std::string& archivePath,
                                const std::string& digest) {
-  if (status == kStatusTrans) {
+  if (status == status::kTrans) {
     SetFillWidth(static_cast<double>(downloaded), static_cast<double>(expected));
     const double shownSpeed = std::isfinite(speed) && speed > 0 ? speed : 0.0;
     splash_->SetSpeedText(FormatBytes(static_cast<std::uint64_t>(shownSpeed)) + "/s");
     splash_->SetSizeText(FormatBytes(downloaded) + "/" + FormatBytes(expected));
-  } else if (status == kStatusSucc) {
+  } else if (status == status::kSucc) {
     StartVerify(archivePath, digest, expected);
-  } else if (status == kStatusFail) {
+  } else if (status == status::kFail) {
     ShowRetryDialog(payload + texts::kClickToRetry, "");
   }
 }
@@ -213,12 +206,12 @@ void Launcher::StartUnzip(const std::string& archivePath) {
 }
 
 void Launcher::OnUnzipEvent(const std::string& status, const std::string&, long long done, long long total) {
-  if (status == kStatusUnzip) {
+  if (status == status::kUnzip) {
     SetFillWidth(static_cast<double>(done), static_cast<double>(total));
     splash_->SetSizeText(std::to_string(done) + "/" + std::to_string(total));
-  } else if (status == kStatusFail) {
+  } else if (status == status::kFail) {
     ShowRetryDialog(std::string(texts::kUnzipFailedHead) + settings::dataFolder + texts::kUnzipFailedTail, "");
-  } else if (status == kStatusSucc) {
+  } else if (status == status::kSucc) {
     RemoveDownloadFolder();
     StartLaunch(true);
   }

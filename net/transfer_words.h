@@ -1,14 +1,15 @@
-// Status words and fixed payload texts of downloads and requests. Receivers compare the words
-// by exact, case-sensitive equality.
+// Fixed payload texts of downloads and requests; the status words are in app/status_words.h.
 #pragma once
+
+#include "app/status_words.h"
 
 namespace transfer {
 
-inline constexpr const char* kTrans = "trans";
-inline constexpr const char* kSucc = "succ";
-inline constexpr const char* kFail = "fail";
-inline constexpr const char* kError = "error";
-inline constexpr const char* kTimeout = "timeout";
+using status::kError;
+using status::kFail;
+using status::kSucc;
+using status::kTimeout;
+using status::kTrans;
 
 inline constexpr const char* kCannotOpenLocalFile = "can not open local file ";
 inline constexpr const char* kCannotInitCurl = "can not init curl";

@@ -10,12 +10,13 @@
 #include <cstddef>
 #include <string>
 
+#include "app/status_words.h"
 #include "package/unzip_callback.h"
 
 namespace unzip_status {
-inline constexpr const char* kEntryDone = "unzip";
-inline constexpr const char* kSucceeded = "succ";
-inline constexpr const char* kFailed = "fail";
+inline constexpr const char* kEntryDone = status::kUnzip;
+inline constexpr const char* kSucceeded = status::kSucc;
+inline constexpr const char* kFailed = status::kFail;
 }  // namespace unzip_status
 
 class ZipUtil {

@@ -7,7 +7,7 @@
 #include "app/settings.h"
 #include "net/content_paths.h"
 #include "package/file_util.h"
-#include "update/status_words.h"
+#include "app/status_words.h"
 #include "update/timeout_dialog.h"
 
 namespace {

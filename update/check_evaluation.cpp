@@ -17,7 +17,7 @@
 #include "update/check.h"
 #include "update/json_util.h"
 #include "update/record_keys.h"
-#include "update/status_words.h"
+#include "app/status_words.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "net/http_util.h"
 #include "net/request_job.h"
 #include "platform/clock.h"
-#include "update/status_words.h"
+#include "app/status_words.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include "app/texts.h"
 #include "check_fixture.h"
 #include "update/json_util.h"
-#include "update/status_words.h"
+#include "app/status_words.h"
 
 namespace updatetest {
 namespace {

@@ -6,7 +6,7 @@
 #include "check_fixture.h"
 #include "content_server.h"
 #include "package/file_util.h"
-#include "update/status_words.h"
+#include "app/status_words.h"
 
 namespace updatetest {
 namespace {

@@ -1,15 +1,17 @@
-// Status words the update check exchanges with the request layer and the controller.
-// Receivers compare them by exact, case-sensitive equality.
+// Status words every background job reports with; the receivers compare them by exact,
+// case-sensitive equality. One list for the whole launcher.
 #pragma once
 
 namespace status {
 
-// From the request layer.
+// From transfers (downloads and requests) and the extraction.
 inline constexpr const char* kTrans = "trans";
 inline constexpr const char* kSucc = "succ";
 inline constexpr const char* kFail = "fail";
 inline constexpr const char* kError = "error";
 inline constexpr const char* kTimeout = "timeout";
+// From the extraction: one more archive entry is done.
+inline constexpr const char* kUnzip = "unzip";
 // From the failover.
 inline constexpr const char* kOnTimeout = "onTimeout";
 inline constexpr const char* kAllTimeout = "allTimeout";
