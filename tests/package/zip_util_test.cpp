@@ -230,7 +230,7 @@ TEST_F(UnzipFailureTest, ExtractCurrentExplainsAnOutputThatCannotBeOpened) {
   ZipBuilder zip(archive());
   zip.Add("f.txt", "one");
   zip.Close();
-  unzFile file = unzOpen64(archive().c_str());
+  unzFile file = unzOpen64(archive().string().c_str());
   ASSERT_NE(file, nullptr);
   std::string error;
   testing::internal::CaptureStdout();
