@@ -7,14 +7,14 @@
 # Prints "N passed, M failed" last and exits non-zero when anything failed.
 #
 # Environment: LAUNCHER_HOST_BUILD  host build folder for launcher-publish/-serve (build/linux)
-#              LAUNCHER_E2E_PORT    loopback port of the end-to-end content server (47631)
+#              LAUNCHER_WIN32_E2E_PORT    loopback port of the end-to-end content server (38517)
 set -uo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
 cd "$root"
 build="$root/build/windows"
 host_build="${LAUNCHER_HOST_BUILD:-$root/build/linux}"
-port="${LAUNCHER_E2E_PORT:-47631}"
+port="${LAUNCHER_WIN32_E2E_PORT:-38517}"
 results="$build/wine-results"
 start=$SECONDS
 
@@ -43,7 +43,7 @@ finish() {
 LAUNCHER_WITH_WINDOWS=1 bash scripts/install-deps.sh || { record_check 1 "install the Windows packages"; finish; }
 
 echo "== Windows build (dependencies from Debian sources when not cached)"
-if ! { cmake --preset windows -DLAUNCHER_E2E_PORT="$port" >"$build.configure.log" 2>&1 ||
+if ! { cmake --preset windows -DLAUNCHER_WIN32_E2E_PORT="$port" >"$build.configure.log" 2>&1 ||
   { cat "$build.configure.log"; false; }; }; then
   record_check 1 "configure the windows preset"
   finish

@@ -136,15 +136,31 @@ e2e_damaged_archive() {
     record_check $([ "$E2E_STATUS" = 0 ] && echo 0 || echo 1) "e2e: a second launcher exits with 0 at once (got $E2E_STATUS)"
     record_check $(kill -0 "$launcher" 2>/dev/null && echo 0 || echo 1) "e2e: the first launcher keeps running"
 
-    timeout 10 xdotool windowactivate --sync "$box" >/dev/null 2>&1 || true
-    timeout 10 xdotool windowfocus --sync "$box" >/dev/null 2>&1 || true
-    timeout 10 xdotool key --window "$box" Escape >/dev/null 2>&1 || true
+    e2e_cancel_box "$box" "$launcher"
   fi
   e2e_wait "$launcher" 30
   e2e_stop_server
   record_check $([ "$E2E_STATUS" = 0 ] && echo 0 || echo 1) "e2e: Cancel on the box ends the launcher with 0 (got $E2E_STATUS)"
   record_check $([ ! -e "$run/$E2E_ARCHIVE" ] && echo 0 || echo 1) "e2e: the damaged archive is deleted"
   record_check $([ ! -e "$run/$E2E_DATA/kolv.exe" ] && echo 0 || echo 1) "e2e: nothing is unpacked from a damaged archive"
+}
+
+# Answers a Retry/Cancel box with Cancel as a person would: focus it and press Escape; if the
+# box is still there, click its Cancel button (the right one of the two).
+e2e_cancel_box() {
+  local box=$1 pid=$2 geometry x y w h
+  timeout 10 xdotool windowfocus --sync "$box" >/dev/null 2>&1 || true
+  timeout 10 xdotool key Escape >/dev/null 2>&1 || true
+  for _ in $(seq 1 30); do
+    kill -0 "$pid" 2>/dev/null || return 0
+    sleep 0.1
+  done
+  geometry=$(timeout 5 xdotool getwindowgeometry --shell "$box" 2>/dev/null) || return 0
+  x=$(echo "$geometry" | sed -n 's/^X=//p')
+  y=$(echo "$geometry" | sed -n 's/^Y=//p')
+  w=$(echo "$geometry" | sed -n 's/^WIDTH=//p')
+  h=$(echo "$geometry" | sed -n 's/^HEIGHT=//p')
+  timeout 10 xdotool mousemove --sync $((x + w * 72 / 100)) $((y + h - 25)) click 1 >/dev/null 2>&1 || true
 }
 
 # The splash at chosen pixels: artwork, progress bar, texts. Transparent parts show the black
