@@ -30,6 +30,7 @@
 
 #include "app/settings.h"
 #include "tests/chaos/chaos_release.h"
+#include "tests/chaos/chaos_server.h"
 #include "tests/chaos/extraction_watch.h"
 #include "tests/chaos/launcher_process.h"
 #include "tests/chaos/tree_check.h"
@@ -121,7 +122,11 @@ std::vector<std::string> ReadLines(const std::filesystem::path& path) {
 class ChaosSuite {
  public:
   ChaosSuite(const Options& options, std::filesystem::path root)
-      : options_(options), random_(options.seed), root_(std::move(root)), server_("127.0.0.1", CHAOS_PORT) {}
+      : options_(options),
+        random_(options.seed),
+        root_(std::move(root)),
+        serverOwner_(chaos::ListenOnChaosPort(std::chrono::minutes(10))),
+        server_(*serverOwner_) {}
 
   void Prepare() {
     const std::vector<std::string> versions = {"1.0.1", "1.0.2", "1.0.3"};
@@ -202,6 +207,7 @@ class ChaosSuite {
           ++figures_.corruptInstalls;
           failed = true;
           std::printf("run %d: game started from a damaged or mixed package: %s\n", run + 1, lines[i].c_str());
+          std::printf("the launcher's last output:\n%s\n", lastOutput_.c_str());
           continue;
         }
         installed = true;
@@ -379,6 +385,7 @@ class ChaosSuite {
     if (armed && (plan->front() == FaultKind::kKillInExtraction || plan->front() == FaultKind::kKillEarly)) {
       plan->pop_front();  // the launcher got past the point where it would have been killed
     }
+    lastOutput_ = launcher.Output();
     if (options_.verbose) {
       std::printf(
           "  launcher ended (code %d, signal %d) after %lld ms%s\n", launcher.ExitCode(), launcher.TermSignal(),
@@ -399,9 +406,11 @@ class ChaosSuite {
   Options options_;
   std::mt19937 random_;
   std::filesystem::path root_;
-  ContentServer server_;
+  std::unique_ptr<ContentServer> serverOwner_;
+  ContentServer& server_;
   std::vector<chaos::Release> releases_;
   Figures figures_;
+  std::string lastOutput_;  // standard output of the last launcher, for the report of a failure
 };
 
 double Megabytes(std::uint64_t bytes) { return static_cast<double>(bytes) / (1024.0 * 1024.0); }

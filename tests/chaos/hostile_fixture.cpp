@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "app/settings.h"
+#include "tests/chaos/chaos_server.h"
 #include "tests/chaos/tree_check.h"
 
 namespace chaos {
@@ -33,7 +34,7 @@ std::uint64_t ResidentBytes(pid_t pid) {
 void LauncherSandbox::SetUp() {
   std::filesystem::create_directories(Work());
   std::ofstream(Root() / "canary.txt") << "untouched\n";
-  server_ = std::make_unique<testsupport::ContentServer>("127.0.0.1", CHAOS_PORT);
+  server_ = ListenOnChaosPort(std::chrono::seconds(60));
   before_ = ListTree(Root());
 }
 

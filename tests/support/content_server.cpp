@@ -356,6 +356,12 @@ void ContentServer::Listen(const std::string& host, int port) {
   if (port == 0) {
     port_ = impl_->server.bind_to_any_port(host.c_str());
   } else {
+    // Without the library's SO_REUSEPORT: a second server on the same fixed port must fail to
+    // bind, not share the connections of the first one at random.
+    impl_->server.set_socket_options([](socket_t sock) {
+      int yes = 1;
+      setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
     port_ = impl_->server.bind_to_port(host.c_str(), port) ? port : -1;
   }
   if (port_ <= 0) throw std::runtime_error("content server: cannot bind " + host + ":" + std::to_string(port));

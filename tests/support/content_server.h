@@ -83,7 +83,8 @@ class ContentServer {
   // Starts listening at once. Throws std::runtime_error when no port could be bound.
   ContentServer();
   // Listens on a fixed loopback address and port, for a launcher built with that base URL.
-  // `host` must be a loopback address ("127.0.0.1", "127.0.0.2", ...).
+  // `host` must be a loopback address ("127.0.0.1", "127.0.0.2", ...). Throws when another
+  // server listens there already.
   ContentServer(const std::string& host, int port);
   ~ContentServer();
   ContentServer(const ContentServer&) = delete;
