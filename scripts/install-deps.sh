@@ -12,7 +12,8 @@ packages=(
   clang libclang-rt-14-dev
 )
 if [ "${LAUNCHER_WITH_WINDOWS:-0}" = 1 ]; then
-  packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev wine wine64 dpkg-dev)
+  packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev wine wine64 dpkg-dev
+    locales)
 fi
 
 missing=()

@@ -69,8 +69,10 @@ ui::Rect Win32WindowHost::GetWindowRect(ui::WindowHandle window) {
 }
 
 void Win32WindowHost::PlaceWindow(ui::WindowHandle window, const ui::Rect& rect) {
-  // No insert-after window and no flags: placed and raised to the top of its owner's windows.
-  SetWindowPos(AsHwnd(window), nullptr, rect.x, rect.y, rect.width, rect.height, 0);
+  // No insert-after window: placed and raised to the top of its owner's windows. Without
+  // SWP_NOACTIVATE each frame's placement would activate the form, taking the keyboard from
+  // whatever has it (a message box on another thread among others).
+  SetWindowPos(AsHwnd(window), nullptr, rect.x, rect.y, rect.width, rect.height, SWP_NOACTIVATE);
 }
 
 void Win32WindowHost::RequestRepaint(ui::WindowHandle window) { InvalidateRect(AsHwnd(window), nullptr, FALSE); }

@@ -145,21 +145,27 @@ e2e_damaged_archive() {
   record_check $([ ! -e "$run/$E2E_DATA/kolv.exe" ] && echo 0 || echo 1) "e2e: nothing is unpacked from a damaged archive"
 }
 
-# Answers a Retry/Cancel box with Cancel as a person would: focus it and press Escape; if the
-# box is still there, click its Cancel button (the right one of the two).
+# Answers a Retry/Cancel box with Cancel as a person would: bring it up, click into it so it is
+# the active window, press Escape; if the box is still there, click its Cancel button (the
+# right one of the two). Without a window manager the splash may lie above the box after an
+# activation, so the box is raised first.
 e2e_cancel_box() {
   local box=$1 pid=$2 geometry x y w h
+  geometry=$(timeout 5 xdotool getwindowgeometry --shell "$box" 2>/dev/null) || return 0
+  x=$(echo "$geometry" | sed -n 's/^X=//p')
+  y=$(echo "$geometry" | sed -n 's/^Y=//p')
+  w=$(echo "$geometry" | sed -n 's/^WIDTH=//p')
+  h=$(echo "$geometry" | sed -n 's/^HEIGHT=//p')
+  timeout 10 xdotool windowraise "$box" >/dev/null 2>&1 || true
+  timeout 10 xdotool mousemove --sync $((x + 10)) $((y + 10)) click 1 >/dev/null 2>&1 || true
   timeout 10 xdotool windowfocus --sync "$box" >/dev/null 2>&1 || true
   timeout 10 xdotool key Escape >/dev/null 2>&1 || true
   for _ in $(seq 1 30); do
     kill -0 "$pid" 2>/dev/null || return 0
     sleep 0.1
   done
-  geometry=$(timeout 5 xdotool getwindowgeometry --shell "$box" 2>/dev/null) || return 0
-  x=$(echo "$geometry" | sed -n 's/^X=//p')
-  y=$(echo "$geometry" | sed -n 's/^Y=//p')
-  w=$(echo "$geometry" | sed -n 's/^WIDTH=//p')
-  h=$(echo "$geometry" | sed -n 's/^HEIGHT=//p')
+  echo "  (Escape did not close the box; clicking its Cancel button)"
+  timeout 10 xdotool windowraise "$box" >/dev/null 2>&1 || true
   timeout 10 xdotool mousemove --sync $((x + w * 72 / 100)) $((y + h - 25)) click 1 >/dev/null 2>&1 || true
 }
 
