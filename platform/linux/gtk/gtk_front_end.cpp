@@ -4,7 +4,8 @@
 // Loop policy: pending events and posted work are drained before any frame; a frame is produced
 // every 1/60 s by the monotonic counter (realigned after a stall); between frames the thread
 // sleeps in the main context until the next event or the next frame's time, whichever comes
-// first, so an idle splash costs next to nothing.
+// first. An idle frame costs one wait of the main context and no allocation, so an idle splash
+// costs next to nothing.
 #include <gtk/gtk.h>
 
 #include <cstdlib>
@@ -99,52 +100,72 @@ class SplashWindowThread : public WindowEvents {
     driver_->OnMainWindowMoved();
   }
 
-  // Drains events and posted work; true when anything was handled.
-  bool Drain() {
-    bool any = queue_.RunPending();
-    for (int i = 0; i < kMaxEventsPerDrain && running_ && g_main_context_iteration(nullptr, FALSE); ++i) any = true;
-    return any;
-  }
-
   void StartPacing() {
     pacer_ = std::make_unique<FramePacer>(platform::PerformanceFrequency(), platform::PerformanceCounter());
     nextFrameAt_ = platform::PerformanceCounter() + pacer_->Period() + 1;
+    frameWake_.reset(FrameWakeSource::Create(this));
+  }
+
+  // Milliseconds until the next frame is due (rounded up), 0 when it is due now.
+  gint MsUntilNextFrame() const {
+    const std::int64_t frequency = platform::PerformanceFrequency();
+    if (!pacer_) return static_cast<gint>(1000 / 60 + 1);
+    const std::int64_t ticks = nextFrameAt_ - platform::PerformanceCounter();
+    if (ticks <= 0) return 0;
+    return static_cast<gint>((ticks * 1000 + frequency - 1) / frequency);
   }
 
   // The frame loop; also run nested while the window thread itself waits for a dialog, so the
   // splash keeps animating then.
   void LoopUntil(const std::function<bool()>& done) {
-    const std::int64_t frequency = platform::PerformanceFrequency();
+    int drained = 0;  // consecutive passes that handled something since the last frame check
     while (running_ && !done()) {
-      const bool handled = Drain();
+      bool handled = queue_.RunPending();
+      // One wait of the main context: it returns with the first event or posted work, or when
+      // the frame wake source's deadline passes. After handled work, only a look without waiting.
+      if (g_main_context_iteration(nullptr, handled ? FALSE : TRUE)) handled = true;
       if (!running_) break;
-      const std::int64_t now = platform::PerformanceCounter();
+      // Everything pending is handled before a frame, unless a flood would starve the frames.
+      if (handled && ++drained < kMaxEventsPerDrain) continue;
+      drained = 0;
       double dt = 0;
+      const std::int64_t now = platform::PerformanceCounter();
       if (pacer_ && pacer_->FrameDue(now, &dt)) {
         if (hooks_.updateStageText) hooks_.updateStageText(dt);
         driver_->Frame(dt);
         // The next frame is due once the counter passes the next whole multiple of the period.
         nextFrameAt_ = now - now % pacer_->Period() + pacer_->Period() + 1;
-      } else if (!handled) {
-        WaitForEventOrFrame(pacer_ ? nextFrameAt_ - now : frequency / 60, frequency);
       }
     }
   }
 
-  void WaitForEventOrFrame(std::int64_t ticks, std::int64_t frequency) {
-    if (ticks <= 0) return;
-    const auto ms = static_cast<guint>((ticks * 1000 + frequency - 1) / frequency);
-    bool fired = false;
-    const guint timer = g_timeout_add_full(
-        G_PRIORITY_HIGH, ms,
-        [](gpointer data) -> gboolean {
-          *static_cast<bool*>(data) = true;
-          return G_SOURCE_REMOVE;
-        },
-        &fired, nullptr);
-    g_main_context_iteration(nullptr, TRUE);
-    if (!fired) g_source_remove(timer);
-  }
+  // A main-context source that is never dispatched: it only bounds every wait of the context by
+  // the next frame's time, so the loop needs no timer of its own per frame.
+  struct FrameWakeSource {
+    GSource base;
+    const SplashWindowThread* owner;
+
+    static GSource* Create(const SplashWindowThread* owner) {
+      static GSourceFuncs funcs = {&Prepare, &Check, &Dispatch, nullptr, nullptr, nullptr};
+      GSource* source = g_source_new(&funcs, sizeof(FrameWakeSource));
+      reinterpret_cast<FrameWakeSource*>(source)->owner = owner;
+      g_source_set_name(source, "splash frame wake");
+      g_source_attach(source, nullptr);
+      return source;
+    }
+    static gboolean Prepare(GSource* source, gint* timeout) {
+      *timeout = reinterpret_cast<FrameWakeSource*>(source)->owner->MsUntilNextFrame();
+      return FALSE;
+    }
+    static gboolean Check(GSource*) { return FALSE; }
+    static gboolean Dispatch(GSource*, GSourceFunc, gpointer) { return G_SOURCE_CONTINUE; }
+  };
+  struct SourceDestroyer {
+    void operator()(GSource* source) const {
+      g_source_destroy(source);
+      g_source_unref(source);
+    }
+  };
 
   const FrontEndHooks& hooks_;
   MainThreadQueue queue_;
@@ -154,6 +175,7 @@ class SplashWindowThread : public WindowEvents {
   std::unique_ptr<ui::SplashDriver> driver_;
   std::unique_ptr<FramePacer> pacer_;  // null until the windows are shown
   std::int64_t nextFrameAt_ = 0;
+  std::unique_ptr<GSource, SourceDestroyer> frameWake_;  // null until the windows are shown
   bool running_ = true;
 };
 
