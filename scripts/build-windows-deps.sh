@@ -26,6 +26,10 @@ zlib_version="1:1.2.13.dfsg-1"
 recipe=5
 stamp="$prefix/.complete-$recipe"
 
+mkdir -p "$cache"
+# Two configures at once (two build folders) build the cache once: the second waits.
+exec 9>"$cache/.lock"
+flock 9
 if [ -f "$stamp" ]; then
   echo "windows deps: cached in $prefix"
   exit 0
