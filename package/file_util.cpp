@@ -44,7 +44,7 @@ bool FileUtil::WriteAllAtomically(const std::string& path, const std::string& te
       return false;
     }
   }
-  if (platform::ReplaceFile(temporary, path)) return true;
+  if (platform::SwapInFile(temporary, path)) return true;
   platform::RemoveFile(temporary);
   return false;
 }

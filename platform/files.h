@@ -30,7 +30,7 @@ bool MakeDirectory(const std::string& path);
 bool RemoveFile(const std::string& path);
 bool RemoveEmptyDirectory(const std::string& path);
 // Replaces `to` with `from` in one step, so readers see the old or the new file, never half of one.
-bool ReplaceFile(const std::string& from, const std::string& to);
+bool SwapInFile(const std::string& from, const std::string& to);
 // False when the directory cannot be enumerated. "." and ".." are never listed.
 bool ListDirectory(const std::string& directory, std::vector<DirEntry>* entries);
 // The process's current directory; empty when it cannot be read.

@@ -44,7 +44,7 @@ bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }
 
 bool RemoveEmptyDirectory(const std::string& path) { return rmdir(path.c_str()) == 0; }
 
-bool ReplaceFile(const std::string& from, const std::string& to) {
+bool SwapInFile(const std::string& from, const std::string& to) {
   // Flush the new content before it takes the old name, so a power loss cannot leave it empty.
   const int fd = open(from.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd >= 0) {

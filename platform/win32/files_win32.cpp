@@ -1,8 +1,6 @@
 // Files and directories through the narrow (ANSI code page) Win32 functions, so paths are
 // the same bytes the rest of the launcher composes.
 #include <windows.h>
-// windows.h maps ReplaceFile to the system's ReplaceFileA; the seam's function keeps its name.
-#undef ReplaceFile
 
 #include <vector>
 
@@ -52,7 +50,7 @@ bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0
 
 bool RemoveEmptyDirectory(const std::string& path) { return RemoveDirectoryA(path.c_str()) != 0; }
 
-bool ReplaceFile(const std::string& from, const std::string& to) {
+bool SwapInFile(const std::string& from, const std::string& to) {
   // Write-through: the new content is on disk before it takes the old name.
   return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }

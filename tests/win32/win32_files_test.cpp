@@ -4,7 +4,6 @@
 // After windows.h, which it needs.
 #include <wincrypt.h>
 // windows.h maps ReplaceFile to the system's ReplaceFileA; the seam's function keeps its name.
-#undef ReplaceFile
 
 #include <ctime>
 #include <fstream>
@@ -125,7 +124,7 @@ TEST(Win32Files, ReplaceFileSwapsInTheNewContentOverAnExistingFile) {
   testsupport::ScratchDir dir("win32-files");
   WriteBytes(dir.File("record"), "old");
   WriteBytes(dir.File("record.tmp"), "new content");
-  ASSERT_TRUE(platform::ReplaceFile(dir.File("record.tmp"), dir.File("record")));
+  ASSERT_TRUE(platform::SwapInFile(dir.File("record.tmp"), dir.File("record")));
   std::ifstream in(dir.File("record"), std::ios::binary);
   EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "new content");
   EXPECT_FALSE(platform::PathExists(dir.File("record.tmp")));
