@@ -28,17 +28,37 @@ unset DISPLAY WAYLAND_DISPLAY
 
 results=()
 failed=0
+tests_passed=0
+tests_failed=0
+logs="$root/build/test-logs"
+mkdir -p "$logs"
+# Adds the test counts a part printed last: ctest's "N% tests passed, F tests failed out of T",
+# or a plain "P passed, F failed".
+count_tests() {  # <log>
+  local line p f t
+  line=$(grep -E 'tests failed out of [0-9]+|^[a-z]*:? ?[0-9]+ passed, [0-9]+ failed' "$1" | tail -n 1)
+  if [[ "$line" =~ ([0-9]+)\ tests\ failed\ out\ of\ ([0-9]+) ]]; then
+    f=${BASH_REMATCH[1]}; t=${BASH_REMATCH[2]}; p=$((t - f))
+  elif [[ "$line" =~ ([0-9]+)\ passed,\ ([0-9]+)\ failed ]]; then
+    p=${BASH_REMATCH[1]}; f=${BASH_REMATCH[2]}
+  else
+    return
+  fi
+  tests_passed=$((tests_passed + p))
+  tests_failed=$((tests_failed + f))
+}
 run_part() {  # <name> <command...>
-  local name="$1" start=$SECONDS
+  local name="$1" start=$SECONDS log="$logs/$1.log"
   shift
   echo
   echo "=== $name"
-  if "$@"; then
+  if "$@" 2>&1 | tee "$log"; test "${PIPESTATUS[0]}" = 0; then
     results+=("ok    $name ($((SECONDS - start)) s)")
   else
     results+=("FAIL  $name ($((SECONDS - start)) s)")
     failed=$((failed + 1))
   fi
+  count_tests "$log"
 }
 
 linux_preset() {
@@ -60,5 +80,7 @@ fi
 echo
 echo "=== summary"
 printf '%s\n' "${results[@]}"
-echo "$(( ${#results[@]} - failed )) passed, $failed failed"
+# A part that failed without counting its tests (a build error) still counts as a failure.
+[ "$failed" -gt 0 ] && [ "$tests_failed" = 0 ] && tests_failed=$failed
+echo "$tests_passed passed, $tests_failed failed"
 [ "$failed" = 0 ]
