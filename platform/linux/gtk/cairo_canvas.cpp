@@ -2,6 +2,7 @@
 
 #include <pango/pangocairo.h>
 
+#include <cmath>
 #include <cstring>
 
 #include "platform/text_encoding.h"
@@ -29,6 +30,22 @@ cairo_status_t ReadPng(void* closure, unsigned char* out, unsigned int length) {
 
 bool Empty(const ui::RectF& r) { return !(r.width > 0) || !(r.height > 0); }
 
+// The whole pixels a rectangle touches.
+ui::Rect Covering(double x, double y, double width, double height) {
+  const double left = std::floor(x), top = std::floor(y);
+  const double right = std::ceil(x + width), bottom = std::ceil(y + height);
+  constexpr double kLimit = 1 << 30;  // far outside any surface; keeps the casts defined
+  const auto clamp = [](double v) { return std::fmax(-kLimit, std::fmin(v, kLimit)); };
+  return {static_cast<std::int32_t>(clamp(left)), static_cast<std::int32_t>(clamp(top)),
+          static_cast<std::int32_t>(clamp(right) - clamp(left)), static_cast<std::int32_t>(clamp(bottom) - clamp(top))};
+}
+
+const cairo_user_data_key_t kPixelBufferKey{};
+
+void ReturnPixelBuffer(void* buffer) {
+  PixelBufferPool::Instance().Give(std::unique_ptr<PixelBuffer>(static_cast<PixelBuffer*>(buffer)));
+}
+
 }  // namespace
 
 CairoImage::CairoImage(CairoSurfacePtr surface) : surface_(std::move(surface)), width_(0), height_(0) {
@@ -39,8 +56,17 @@ CairoImage::CairoImage(CairoSurfacePtr surface) : surface_(std::move(surface)), 
   }
 }
 
-CairoSurface::CairoSurface(CairoSurfacePtr surface, CairoPtr context)
-    : surface_(std::move(surface)), cairo_(std::move(context)) {}
+CairoSurface::CairoSurface(CairoSurfacePtr surface, CairoPtr context, PixelBuffer* buffer)
+    : surface_(std::move(surface)), cairo_(std::move(context)), buffer_(buffer) {}
+
+void CairoSurface::AddDrawn(const ui::Rect& area) {
+  const ui::Rect grown = UnionOf(buffer_->drawn, area);
+  // Kept within the surface, where Clear() works.
+  const std::int32_t left = std::max(grown.x, 0), top = std::max(grown.y, 0);
+  const std::int32_t right = std::min(grown.x + grown.width, Width());
+  const std::int32_t bottom = std::min(grown.y + grown.height, Height());
+  buffer_->drawn = (right > left && bottom > top) ? ui::Rect{left, top, right - left, bottom - top} : ui::Rect{};
+}
 
 int CairoSurface::Width() const { return cairo_image_surface_get_width(surface_.get()); }
 int CairoSurface::Height() const { return cairo_image_surface_get_height(surface_.get()); }
@@ -90,6 +116,7 @@ void CairoSurface::DrawImagePart(const ui::Image& image, const ui::RectF& destin
     pixels = tinted.get();
   }
   cairo_t* cr = cairo_.get();
+  AddDrawn(Covering(destination.x, destination.y, destination.width, destination.height));
   cairo_save(cr);
   cairo_rectangle(cr, destination.x, destination.y, destination.width, destination.height);
   cairo_clip(cr);
@@ -117,7 +144,19 @@ void CairoSurface::DrawString(const std::string& gbkText, const ui::FontFamily& 
   pango_layout_set_width(layout.get(), -1);  // no wrapping
   const std::string utf8 = platform::GbkToUtf8(gbkText);
   pango_layout_set_text(layout.get(), utf8.c_str(), static_cast<int>(utf8.size()));
+  // The text's boxes with room on every side; the clip guarantees that nothing lands outside
+  // what is recorded as drawn, and lies beyond every glyph's ink, so nothing is cut.
+  PangoRectangle ink, logical;
+  pango_layout_get_pixel_extents(layout.get(), &ink, &logical);
+  const int left = std::min(ink.x, logical.x), top = std::min(ink.y, logical.y);
+  const int right = std::max(ink.x + ink.width, logical.x + logical.width);
+  const int bottom = std::max(ink.y + ink.height, logical.y + logical.height);
+  const double room = std::ceil(std::max(2.0, static_cast<double>(emSizePx) / 4));
+  const ui::Rect area = Covering(x + left - room, y + top - room, right - left + 2 * room, bottom - top + 2 * room);
+  AddDrawn(area);
   cairo_save(cr);
+  cairo_rectangle(cr, area.x, area.y, area.width, area.height);
+  cairo_clip(cr);
   cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
   cairo_set_source_rgba(cr, ui::RedOf(color) / 255.0, ui::GreenOf(color) / 255.0, ui::BlueOf(color) / 255.0,
                         ui::AlphaOf(color) / 255.0);
@@ -147,11 +186,23 @@ std::unique_ptr<FontFamily> CreateFontFamily(const std::string& gbkName) {
 
 std::unique_ptr<Surface> CreateSurface(int width, int height) {
   if (width <= 0 || height <= 0) return nullptr;
-  gtk_splash::CairoSurfacePtr surface(cairo_image_surface_create(CAIRO_FORMAT_ARGB32, width, height));
+  const int stride = cairo_format_stride_for_width(CAIRO_FORMAT_ARGB32, width);
+  if (stride <= 0) return nullptr;
+  auto buffer = gtk_splash::PixelBufferPool::Instance().Take(width, height, stride);
+  if (!buffer) return nullptr;
+  gtk_splash::CairoSurfacePtr surface(
+      cairo_image_surface_create_for_data(buffer->data, CAIRO_FORMAT_ARGB32, width, height, stride));
   if (cairo_surface_status(surface.get()) != CAIRO_STATUS_SUCCESS) return nullptr;
+  // The buffer goes back to the pool when the last reference to the surface is dropped (the
+  // window may keep showing it after this object is gone).
+  gtk_splash::PixelBuffer* pixels = buffer.get();
+  if (cairo_surface_set_user_data(surface.get(), &gtk_splash::kPixelBufferKey, pixels, gtk_splash::ReturnPixelBuffer) !=
+      CAIRO_STATUS_SUCCESS)
+    return nullptr;
+  buffer.release();
   gtk_splash::CairoPtr context(cairo_create(surface.get()));
   if (cairo_status(context.get()) != CAIRO_STATUS_SUCCESS) return nullptr;
-  return std::make_unique<gtk_splash::CairoSurface>(std::move(surface), std::move(context));
+  return std::make_unique<gtk_splash::CairoSurface>(std::move(surface), std::move(context), pixels);
 }
 
 }  // namespace ui

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "platform/linux/gtk/cairo_owners.h"
+#include "platform/linux/gtk/pixel_buffer_pool.h"
 #include "ui/canvas.h"
 
 namespace gtk_splash {
@@ -31,14 +32,20 @@ class PangoFontFamily : public ui::FontFamily {
 
 class CairoSurface : public ui::Surface, private ui::Canvas {
  public:
-  CairoSurface(CairoSurfacePtr surface, CairoPtr context);
+  // `buffer` holds the pixels of `surface` and lives as long as it.
+  CairoSurface(CairoSurfacePtr surface, CairoPtr context, PixelBuffer* buffer);
   int Width() const override;
   int Height() const override;
   ui::Canvas& GetCanvas() override { return *this; }
   std::uint32_t PixelAt(int x, int y) override;
   cairo_surface_t* Native() { return surface_.get(); }
+  // Every pixel outside this rectangle is still zero: what the window needs to show, shape
+  // and repaint of this surface lies within.
+  ui::Rect DrawnBounds() const { return buffer_->drawn; }
 
  private:
+  void AddDrawn(const ui::Rect& area);
+
   void DrawImagePart(const ui::Image& image, const ui::RectF& destination, const ui::RectF& source,
                      const ui::ColorMatrix& matrix) override;
   void DrawString(const std::string& gbkText, const ui::FontFamily& family, int style, float emSizePx, float x, float y,
@@ -46,6 +53,7 @@ class CairoSurface : public ui::Surface, private ui::Canvas {
 
   CairoSurfacePtr surface_;
   CairoPtr cairo_;
+  PixelBuffer* buffer_;
 };
 
 // A copy of `source` with every pixel passed through `matrix`.

@@ -3,25 +3,28 @@
 #include <X11/extensions/shape.h>
 #include <gdk/gdkx.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/linux/gtk/cairo_canvas.h"
+#include "platform/linux/gtk/pixel_buffer_pool.h"
 
 namespace gtk_splash {
 namespace {
 
-// Runs of pixels with alpha above 0, row by row: the input shape, and without a compositor
-// the visible shape. GDK's own helper would keep only pixels more than half opaque.
-CairoRegionPtr OpaqueRegion(cairo_surface_t* surface) {
+// Runs of pixels with alpha above 0, row by row, within `area` (every pixel outside it is
+// transparent): the input shape, and without a compositor the visible shape. GDK's own helper
+// would keep only pixels more than half opaque.
+CairoRegionPtr OpaqueRegion(cairo_surface_t* surface, const ui::Rect& area) {
   cairo_surface_flush(surface);
-  const int width = cairo_image_surface_get_width(surface);
-  const int height = cairo_image_surface_get_height(surface);
+  const int width = std::min(cairo_image_surface_get_width(surface), area.x + area.width);
+  const int height = std::min(cairo_image_surface_get_height(surface), area.y + area.height);
   const int stride = cairo_image_surface_get_stride(surface);
   const unsigned char* data = cairo_image_surface_get_data(surface);
   std::vector<cairo_rectangle_int_t> runs;
-  for (int y = 0; y < height; ++y) {
+  for (int y = std::max(area.y, 0); y < height; ++y) {
     const unsigned char* row = data + static_cast<std::ptrdiff_t>(y) * stride;
-    int x = 0;
+    int x = std::max(area.x, 0);
     while (x < width) {
       std::uint32_t pixel;
       std::memcpy(&pixel, row + x * 4, sizeof pixel);
@@ -38,6 +41,11 @@ CairoRegionPtr OpaqueRegion(cairo_surface_t* surface) {
     }
   }
   return CairoRegionPtr(cairo_region_create_rectangles(runs.data(), static_cast<int>(runs.size())));
+}
+
+bool Contains(const GdkRectangle& outer, const ui::Rect& inner) {
+  return inner.x >= outer.x && inner.y >= outer.y && inner.x + inner.width <= outer.x + outer.width &&
+         inner.y + inner.height <= outer.y + outer.height;
 }
 
 }  // namespace
@@ -133,7 +141,10 @@ void GtkWindowHost::MoveMainTo(int x, int y) {
 }
 
 void GtkWindowHost::RequestRepaint(ui::WindowHandle handle) {
-  if (Window* window = Find(handle)) gtk_widget_queue_draw(window->widget);
+  // The render pass runs now, on the window thread, and Present asks GTK to redraw only what
+  // changed: a whole-window redraw would move every pixel of the window through the display
+  // for every dot of the stage text.
+  if (Find(handle)) events_.OnPaint(handle);
 }
 
 void GtkWindowHost::Present(ui::WindowHandle handle, ui::Surface& surface, const ui::Rect&) {
@@ -141,9 +152,14 @@ void GtkWindowHost::Present(ui::WindowHandle handle, ui::Surface& surface, const
   if (!window) return;
   auto& cairoSurface = static_cast<CairoSurface&>(surface);
   cairo_surface_flush(cairoSurface.Native());
+  // What changes on screen: what the old content showed and what the new one shows.
+  const ui::Rect changed = UnionOf(window->contentDrawn, cairoSurface.DrawnBounds());
   window->content.reset(cairo_surface_reference(cairoSurface.Native()));
+  window->contentDrawn = cairoSurface.DrawnBounds();
   ScheduleShape(*window);
-  if (painting_ != window) gtk_widget_queue_draw(window->widget);
+  if (IsEmpty(changed)) return;
+  if (painting_ == window && Contains(paintingClip_, changed)) return;  // the running draw shows it
+  gtk_widget_queue_draw_area(window->widget, changed.x, changed.y, changed.width, changed.height);
 }
 
 void GtkWindowHost::ScheduleShape(Window& window) {
@@ -160,7 +176,7 @@ gboolean GtkWindowHost::ApplyPendingShape(gpointer data) {
 }
 
 void GtkWindowHost::ApplyShape(Window& window) {
-  CairoRegionPtr region = OpaqueRegion(window.content.get());
+  CairoRegionPtr region = OpaqueRegion(window.content.get(), window.contentDrawn);
   GdkWindow* gdkWindow = gtk_widget_get_window(window.widget);
   if (!gdkWindow) return;
   // Straight to the X server: GDK keeps its own idea of a window's shape and may skip updates.
@@ -238,6 +254,7 @@ gboolean GtkWindowHost::OnDraw(GtkWidget*, cairo_t* cr, gpointer data) {
   auto* window = static_cast<Window*>(data);
   GtkWindowHost* host = window->host;
   host->painting_ = window;
+  if (!gdk_cairo_get_clip_rectangle(cr, &host->paintingClip_)) host->paintingClip_ = GdkRectangle{};
   host->events_.OnPaint(window->widget);
   host->painting_ = nullptr;
   cairo_set_operator(cr, CAIRO_OPERATOR_SOURCE);

@@ -50,6 +50,7 @@ class GtkWindowHost : public ui::WindowHost {
     GtkWidget* widget = nullptr;
     ui::Rect rect;
     CairoSurfacePtr content;  // what the window shows; null until the first pass
+    ui::Rect contentDrawn;    // the part of `content` that is not transparent
     bool isMain = false;
     bool shapePending = false;
     GtkWindowHost* host = nullptr;
@@ -85,7 +86,8 @@ class GtkWindowHost : public ui::WindowHost {
   bool composited_ = false;
   GdkEventButton* pressEvent_ = nullptr;  // the press being delivered, for BeginDrag
   Drag drag_;
-  Window* painting_ = nullptr;  // the window whose draw handler runs now
+  Window* painting_ = nullptr;   // the window whose draw handler runs now
+  GdkRectangle paintingClip_{};  // the part of it that handler repaints
 };
 
 }  // namespace gtk_splash
