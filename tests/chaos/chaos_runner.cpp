@@ -199,10 +199,14 @@ class ChaosSuite {
     for (int start = 0; start < kMaxStartsPerRun && !installed && !failed; ++start) {
       const std::size_t gameLinesBefore = ReadLines(StartsFile()).size();
       const bool clean = RunLauncher(release, &plan);
+      // A launcher killed just after it started the game: the game may still be checking its
+      // files, and its line must be counted with this start, not the next.
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
       failed = !clean;
       const auto lines = ReadLines(StartsFile());
       for (std::size_t i = gameLinesBefore; i < lines.size(); ++i) {
         ++figures_.gameStarts;
+        Log("game: " + lines[i]);
         if (lines[i] != "ok " + release.version) {
           ++figures_.corruptInstalls;
           failed = true;
