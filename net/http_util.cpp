@@ -29,7 +29,7 @@ struct BodySink {
   CURL* handle = nullptr;
   std::FILE* file = nullptr;  // file mode
   std::string memory;         // memory mode
-  std::uint64_t limit = 0;     // body bytes accepted at most; 0 for no limit
+  std::uint64_t limit = 0;    // body bytes accepted at most; 0 for no limit
   std::uint64_t received = 0;
 
   // False once the body grows past the limit: the write then fails and libcurl ends the transfer.
