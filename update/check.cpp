@@ -5,9 +5,9 @@
 #include <utility>
 
 #include "app/settings.h"
+#include "app/status_words.h"
 #include "net/content_paths.h"
 #include "package/file_util.h"
-#include "app/status_words.h"
 #include "update/timeout_dialog.h"
 
 namespace {

@@ -8,6 +8,7 @@
 #include <exception>
 
 #include "app/settings.h"
+#include "app/status_words.h"
 #include "net/content_paths.h"
 #include "net/download_record.h"
 #include "package/file_util.h"
@@ -15,7 +16,6 @@
 #include "update/check.h"
 #include "update/json_util.h"
 #include "update/record_keys.h"
-#include "app/status_words.h"
 #include "update/version_pattern.h"
 
 namespace {

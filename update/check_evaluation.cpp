@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "app/settings.h"
+#include "app/status_words.h"
 #include "app/texts.h"
 #include "net/background_tasks.h"
 #include "net/download_record.h"
@@ -17,7 +18,6 @@
 #include "update/check.h"
 #include "update/json_util.h"
 #include "update/record_keys.h"
-#include "app/status_words.h"
 
 namespace {
 

@@ -6,12 +6,12 @@
 #include <memory>
 #include <utility>
 
+#include "app/status_words.h"
 #include "net/background_tasks.h"
 #include "net/content_paths.h"
 #include "net/http_util.h"
 #include "net/request_job.h"
 #include "platform/clock.h"
-#include "app/status_words.h"
 
 namespace {
 

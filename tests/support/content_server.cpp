@@ -119,13 +119,13 @@ bool ParseRange(const std::string& header, std::uint64_t size, std::optional<Byt
   range.reset();
   const std::string prefix = "bytes=";
   if (header.rfind(prefix, 0) != 0) return true;
-  const std::string spec = header.substr(prefix.size());
-  const auto dash = spec.find('-');
-  if (dash == std::string::npos || dash == 0 || spec.find(',') != std::string::npos) return true;
+  const std::string rangeText = header.substr(prefix.size());
+  const auto dash = rangeText.find('-');
+  if (dash == std::string::npos || dash == 0 || rangeText.find(',') != std::string::npos) return true;
   ByteRange parsed;
   try {
-    parsed.first = std::stoull(spec.substr(0, dash));
-    parsed.last = dash + 1 < spec.size() ? std::stoull(spec.substr(dash + 1)) : size - 1;
+    parsed.first = std::stoull(rangeText.substr(0, dash));
+    parsed.last = dash + 1 < rangeText.size() ? std::stoull(rangeText.substr(dash + 1)) : size - 1;
   } catch (const std::exception&) {
     return true;
   }

@@ -5,10 +5,10 @@
 #include <ctime>
 
 #include "app/settings.h"
+#include "app/status_words.h"
 #include "app/texts.h"
 #include "check_fixture.h"
 #include "update/json_util.h"
-#include "app/status_words.h"
 
 namespace updatetest {
 namespace {

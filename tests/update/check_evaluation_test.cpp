@@ -4,10 +4,10 @@
 #include <cctype>
 
 #include "app/settings.h"
+#include "app/status_words.h"
 #include "app/texts.h"
 #include "check_fixture.h"
 #include "package/file_util.h"
-#include "app/status_words.h"
 
 namespace updatetest {
 namespace {

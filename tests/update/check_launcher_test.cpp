@@ -6,11 +6,11 @@
 
 #include "app/launcher.h"
 #include "app/settings.h"
+#include "app/status_words.h"
 #include "app/texts.h"
 #include "check_fixture.h"
 #include "content_server.h"
 #include "package/file_util.h"
-#include "app/status_words.h"
 
 namespace updatetest {
 namespace {
