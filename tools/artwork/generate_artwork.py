@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Paints the splash artwork procedurally and writes the PNG images the launcher embeds.
 
-Run from anywhere: python3 resources/generate_artwork.py. The PNGs are committed; rerun only when
+Run from anywhere: python3 tools/artwork/generate_artwork.py. The PNGs are committed; rerun only when
 the artwork changes. The slogan's characters are set with ImageMagick (`convert`) in the
 WenQuanYi Zen Hei face; everything else is painted here from shapes, with supersampled edges.
 """
@@ -12,7 +12,7 @@ import subprocess
 import sys
 import zlib
 
-HERE = os.path.dirname(os.path.abspath(__file__))
+HERE = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..", "resources")
 
 
 def write_png(path, width, height, pixels):
