@@ -105,7 +105,7 @@ start_launcher() { # arguments for the game...
   (cd "$RUN" && exec "$LAUNCHER" "$@" >"$WORK/launcher.out" 2>&1 </dev/null) &
   LAUNCHER_PID=$!
   PIDS+=($LAUNCHER_PID)
-  MAIN=$(timeout 10 xdotool search --sync --all --onlyvisible --pid "$LAUNCHER_PID" --name '^Tessarine$' | head -n1)
+  MAIN=$(timeout 30 xdotool search --sync --all --onlyvisible --pid "$LAUNCHER_PID" --name '^Tessarine$' | head -n1)
   [ -n "$MAIN" ] || fail "no splash window"
 }
 # Waits for the launcher's end; EXIT_CODE is its exit code, or "running" after `seconds`.
