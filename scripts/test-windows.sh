@@ -82,7 +82,7 @@ source "$root/tests/win32/wine_env.sh"
 source "$root/tests/win32/e2e.sh"
 trap 'e2e_stop_server; wine_env_stop' EXIT
 echo "== Wine set-up"
-wine_env_start "$build/wine"
+wine_env_start "$build/wine" || { record_check 1 "Xvfb starts for the Wine tests"; finish; }
 
 echo "== unit tests under Wine"
 rm -rf "$results"

@@ -49,12 +49,18 @@ e2e_wait() {
 }
 
 # The visible top-level window of process $1 whose title is exactly $2 (may be empty), within
-# $3 seconds; prints its id.
+# $3 seconds; prints its id. Wine maps and destroys a few short-lived windows while the splash
+# starts: a window gone between the search and the name lookup has no name to read, which must
+# not pass for the untitled box, so the name must be read, and read again once it has settled.
 e2e_find_window() {
-  local pid=$1 title=$2 limit=$3 id
+  local pid=$1 title=$2 limit=$3 id name
   for _ in $(seq 1 $((limit * 4))); do
     for id in $(timeout 5 xdotool search --all --onlyvisible --pid "$pid" --name '.*' 2>/dev/null); do
-      if [ "$(timeout 5 xdotool getwindowname "$id" 2>/dev/null)" = "$title" ]; then
+      name=$(timeout 5 xdotool getwindowname "$id" 2>/dev/null) || continue
+      [ "$name" = "$title" ] || continue
+      sleep 0.25
+      name=$(timeout 5 xdotool getwindowname "$id" 2>/dev/null) || continue
+      if [ "$name" = "$title" ]; then
         echo "$id"
         return 0
       fi
@@ -151,7 +157,10 @@ e2e_damaged_archive() {
 # activation, so the box is raised first.
 e2e_cancel_box() {
   local box=$1 pid=$2 geometry x y w h
-  geometry=$(timeout 5 xdotool getwindowgeometry --shell "$box" 2>/dev/null) || return 0
+  if ! geometry=$(timeout 5 xdotool getwindowgeometry --shell "$box" 2>/dev/null); then
+    echo "  (the box $box cannot be found on $DISPLAY to answer it)"
+    return 0
+  fi
   x=$(echo "$geometry" | sed -n 's/^X=//p')
   y=$(echo "$geometry" | sed -n 's/^Y=//p')
   w=$(echo "$geometry" | sed -n 's/^WIDTH=//p')

@@ -1,7 +1,8 @@
 # Sourced by scripts/test-windows.sh: a private Wine set-up inside the build tree.
 #   wine_env_start <folder>   a zh_CN.UTF-8 locale, a throw-away WINEPREFIX copied from a prepared
 #                             one (made once, with the Song typeface replaced by WenQuanYi Zen Hei),
-#                             HOME/XDG/TMPDIR redirected, and an Xvfb display of 1920 x 1080
+#                             HOME/XDG/TMPDIR redirected, and a private Xvfb display of 1920 x 1080;
+#                             returns non-zero when Xvfb does not start
 #   wine_env_stop             ends the Wine server and Xvfb this started
 # Wine's ANSI code page follows LANG, so the narrow GBK texts need the Chinese locale.
 
@@ -23,17 +24,24 @@ wine_env_start() {
   mkdir -p "$HOME" "$XDG_CONFIG_HOME" "$XDG_DATA_HOME" "$XDG_CACHE_HOME" "$XDG_RUNTIME_DIR" "$TMPDIR"
   chmod 700 "$XDG_RUNTIME_DIR"
 
-  local display
-  for display in $(seq 71 99); do
-    [ -e "/tmp/.X$display-lock" ] || [ -e "/tmp/.X11-unix/X$display" ] || break
-  done
-  Xvfb ":$display" -screen 0 1920x1080x24 -nolisten tcp >/dev/null 2>&1 &
+  # The server picks a free display itself and reports it once it listens. Choosing a number
+  # here by looking for lock files raced with another run starting at the same moment: both
+  # took the same number, the second Xvfb died, and its tests ran on the other run's screen
+  # (foreign windows in the screenshots, the display gone when that run ended).
+  local display_file="$root/display"
+  rm -f "$display_file"
+  Xvfb -displayfd 5 -screen 0 1920x1080x24 -nolisten tcp 5>"$display_file" >/dev/null 2>&1 &
   WINE_ENV_XVFB=$!
-  export DISPLAY=":$display"
-  for _ in $(seq 1 50); do
-    [ -e "/tmp/.X11-unix/X$display" ] && break
+  for _ in $(seq 1 100); do
+    [ -s "$display_file" ] && break
+    kill -0 "$WINE_ENV_XVFB" 2>/dev/null || break
     sleep 0.1
   done
+  if [ ! -s "$display_file" ]; then
+    echo "Xvfb did not start" >&2
+    return 1
+  fi
+  export DISPLAY=":$(head -n 1 "$display_file")"
 
   local template="$root/prefix-template"
   if [ ! -f "$template/.ready" ]; then
