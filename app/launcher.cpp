@@ -116,11 +116,12 @@ void Launcher::OnCheckResult(const std::string& status, const std::string& first
     } else if (status == status::kNeedUpdate) {
       splash_->SetSpeedVisible(true);
       splash_->SetSizeVisible(true);
-      const std::uint64_t onDisk = FileUtil::Exists(first) ? FileUtil::Size(first) : 0;
-      const bool complete = FileUtil::Exists(first) && onDisk == static_cast<std::uint64_t>(offset) && size == offset;
+      const bool onDisk = FileUtil::Exists(first);
+      const std::uint64_t onDiskBytes = onDisk ? FileUtil::Size(first) : 0;
+      const bool complete = onDisk && onDiskBytes == static_cast<std::uint64_t>(offset) && size == offset;
       if (complete) {
         services_.downloader->RememberPackage(first, second);
-        StartVerify(first, second, onDisk);
+        StartVerify(first, second, onDiskBytes);
       } else if (!channelUrls_.empty()) {
         StartDownload(first, second, size, offset);
       }

@@ -25,6 +25,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_stats.h"
 #include "net/http_util.h"
 #include "tests/support/content_server.h"
 #include "tests/support/scratch_dir.h"
@@ -91,11 +92,6 @@ void WriteTestFile(const std::string& path, std::uint64_t bytes) {
     block[0] = static_cast<char>(written >> 20);  // no two blocks alike
     out.write(block.data(), static_cast<std::streamsize>(std::min<std::uint64_t>(block.size(), bytes - written)));
   }
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
 }
 
 long long ReadCount(const std::string& path) {

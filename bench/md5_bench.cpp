@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_stats.h"
 #include "package/file_util.h"
 
 namespace {
@@ -63,11 +64,6 @@ std::string Md5sum(const std::string& path) {
   if (out == nullptr || std::fread(digest, 1, 32, out) != 32) digest[0] = '\0';
   if (out != nullptr) pclose(out);
   return digest;
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
 }
 
 }  // namespace

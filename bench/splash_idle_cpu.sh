@@ -19,14 +19,9 @@ PORT=$5
 SECONDS_SAMPLED=${6:-10}
 BUDGET_PERCENT=1
 
-for tool in Xvfb xdotool xmessage; do
-  command -v "$tool" >/dev/null || { echo "skip: $tool not installed"; exit 77; }
-done
-# The launcher's port and single-instance name in a network namespace of their own, if allowed.
-if [ -z "${SPLASH_BENCH_ISOLATED:-}" ] && unshare -rn sh -c 'ip link set lo up' 2>/dev/null; then
-  SPLASH_BENCH_ISOLATED=1 exec unshare -rn "$0" "$@"
-fi
-[ -n "${SPLASH_BENCH_ISOLATED:-}" ] && ip link set lo up
+. "$(dirname "$(realpath "$0")")/../tests/support/display_test_prelude.sh"
+require_tools Xvfb xdotool xmessage
+run_isolated "$0" "$@"
 
 CHANNEL=MorvanePC1
 WORK=$(mktemp -d)

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_stats.h"
 #include "package/zip_util.h"
 
 namespace {
@@ -109,11 +110,6 @@ Run Measure(const std::vector<std::string>& command) {
   run.peakKib = usage.ru_maxrss;
   run.ok = WIFEXITED(status) && WEXITSTATUS(status) == 0;
   return run;
-}
-
-double Median(std::vector<double> values) {
-  std::sort(values.begin(), values.end());
-  return values[values.size() / 2];
 }
 
 long MaxPeak(const std::vector<Run>& runs) {

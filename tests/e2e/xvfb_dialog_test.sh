@@ -23,16 +23,10 @@ SERVE=$(realpath "$4")
 DEMO_GAME=$(realpath "$5")
 PORT=$6
 
-for tool in Xvfb xdotool import convert; do
-  command -v "$tool" >/dev/null || { echo "skip: $tool not installed"; exit 77; }
-done
+. "$(dirname "$(realpath "$0")")/../support/display_test_prelude.sh"
+require_tools Xvfb xdotool import convert
 
-# A network namespace of its own, where the system allows one: the launcher's fixed port and its
-# single-instance name are then this test's alone.
-if [ -z "${XVFB_DIALOG_ISOLATED:-}" ] && unshare -rn sh -c 'ip link set lo up' 2>/dev/null; then
-  XVFB_DIALOG_ISOLATED=1 exec unshare -rn "$0" "$@"
-fi
-[ -n "${XVFB_DIALOG_ISOLATED:-}" ] && ip link set lo up
+run_isolated "$0" "$@"
 
 CHANNEL=MorvanePC1
 DATA=Tessarine_$CHANNEL
