@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "platform/linux/gtk/text_layouts.h"
 #include "platform/text_encoding.h"
 #include "resources/embedded_resources.h"
 
@@ -135,19 +136,12 @@ void CairoSurface::DrawString(const std::string& gbkText, const ui::FontFamily& 
   if (gbkText.empty() || !(emSizePx > 0)) return;
   const auto& pangoFamily = static_cast<const PangoFontFamily&>(family);
   cairo_t* cr = cairo_.get();
-  GObjectPtr<PangoLayout> layout(pango_cairo_create_layout(cr));
-  FontDescriptionPtr font(pango_font_description_new());
-  pango_font_description_set_family(font.get(), pangoFamily.Families().c_str());
-  pango_font_description_set_weight(font.get(), (style & ui::kFontStyleBold) ? PANGO_WEIGHT_BOLD : PANGO_WEIGHT_NORMAL);
-  pango_font_description_set_absolute_size(font.get(), static_cast<double>(emSizePx) * PANGO_SCALE);
-  pango_layout_set_font_description(layout.get(), font.get());
-  pango_layout_set_width(layout.get(), -1);  // no wrapping
-  const std::string utf8 = platform::GbkToUtf8(gbkText);
-  pango_layout_set_text(layout.get(), utf8.c_str(), static_cast<int>(utf8.size()));
+  PangoLayout* layout = TextLayouts::ForThisThread().Get(cr, pangoFamily.Families(), (style & ui::kFontStyleBold) != 0,
+                                                         static_cast<double>(emSizePx), gbkText);
   // The text's boxes with room on every side; the clip guarantees that nothing lands outside
   // what is recorded as drawn, and lies beyond every glyph's ink, so nothing is cut.
   PangoRectangle ink, logical;
-  pango_layout_get_pixel_extents(layout.get(), &ink, &logical);
+  pango_layout_get_pixel_extents(layout, &ink, &logical);
   const int left = std::min(ink.x, logical.x), top = std::min(ink.y, logical.y);
   const int right = std::max(ink.x + ink.width, logical.x + logical.width);
   const int bottom = std::max(ink.y + ink.height, logical.y + logical.height);
@@ -161,7 +155,7 @@ void CairoSurface::DrawString(const std::string& gbkText, const ui::FontFamily& 
   cairo_set_source_rgba(cr, ui::RedOf(color) / 255.0, ui::GreenOf(color) / 255.0, ui::BlueOf(color) / 255.0,
                         ui::AlphaOf(color) / 255.0);
   cairo_move_to(cr, x, y);
-  pango_cairo_show_layout(cr, layout.get());
+  pango_cairo_show_layout(cr, layout);
   cairo_restore(cr);
 }
 

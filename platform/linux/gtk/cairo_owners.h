@@ -19,6 +19,9 @@ struct CairoDeleter {
 struct CairoRegionDeleter {
   void operator()(cairo_region_t* r) const { cairo_region_destroy(r); }
 };
+struct FontOptionsDeleter {
+  void operator()(cairo_font_options_t* o) const { cairo_font_options_destroy(o); }
+};
 struct FontDescriptionDeleter {
   void operator()(PangoFontDescription* d) const { pango_font_description_free(d); }
 };
@@ -29,6 +32,7 @@ struct GObjectDeleter {
 using CairoSurfacePtr = std::unique_ptr<cairo_surface_t, CairoSurfaceDeleter>;
 using CairoPtr = std::unique_ptr<cairo_t, CairoDeleter>;
 using CairoRegionPtr = std::unique_ptr<cairo_region_t, CairoRegionDeleter>;
+using FontOptionsPtr = std::unique_ptr<cairo_font_options_t, FontOptionsDeleter>;
 using FontDescriptionPtr = std::unique_ptr<PangoFontDescription, FontDescriptionDeleter>;
 template <typename T>
 using GObjectPtr = std::unique_ptr<T, GObjectDeleter>;
