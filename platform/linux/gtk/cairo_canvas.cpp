@@ -1,11 +1,9 @@
 #include "platform/linux/gtk/cairo_canvas.h"
 
-#include <pango/pangocairo.h>
-
 #include <cmath>
 #include <cstring>
 
-#include "platform/linux/gtk/text_layouts.h"
+#include "platform/linux/gtk/text_images.h"
 #include "platform/text_encoding.h"
 #include "resources/embedded_resources.h"
 
@@ -30,16 +28,6 @@ cairo_status_t ReadPng(void* closure, unsigned char* out, unsigned int length) {
 }
 
 bool Empty(const ui::RectF& r) { return !(r.width > 0) || !(r.height > 0); }
-
-// The whole pixels a rectangle touches.
-ui::Rect Covering(double x, double y, double width, double height) {
-  const double left = std::floor(x), top = std::floor(y);
-  const double right = std::ceil(x + width), bottom = std::ceil(y + height);
-  constexpr double kLimit = 1 << 30;  // far outside any surface; keeps the casts defined
-  const auto clamp = [](double v) { return std::fmax(-kLimit, std::fmin(v, kLimit)); };
-  return {static_cast<std::int32_t>(clamp(left)), static_cast<std::int32_t>(clamp(top)),
-          static_cast<std::int32_t>(clamp(right) - clamp(left)), static_cast<std::int32_t>(clamp(bottom) - clamp(top))};
-}
 
 const cairo_user_data_key_t kPixelBufferKey{};
 
@@ -136,26 +124,16 @@ void CairoSurface::DrawString(const std::string& gbkText, const ui::FontFamily& 
   if (gbkText.empty() || !(emSizePx > 0)) return;
   const auto& pangoFamily = static_cast<const PangoFontFamily&>(family);
   cairo_t* cr = cairo_.get();
-  PangoLayout* layout = TextLayouts::ForThisThread().Get(cr, pangoFamily.Families(), (style & ui::kFontStyleBold) != 0,
-                                                         static_cast<double>(emSizePx), gbkText);
-  // The text's boxes with room on every side; the clip guarantees that nothing lands outside
-  // what is recorded as drawn, and lies beyond every glyph's ink, so nothing is cut.
-  PangoRectangle ink, logical;
-  pango_layout_get_pixel_extents(layout, &ink, &logical);
-  const int left = std::min(ink.x, logical.x), top = std::min(ink.y, logical.y);
-  const int right = std::max(ink.x + ink.width, logical.x + logical.width);
-  const int bottom = std::max(ink.y + ink.height, logical.y + logical.height);
-  const double room = std::ceil(std::max(2.0, static_cast<double>(emSizePx) / 4));
-  const ui::Rect area = Covering(x + left - room, y + top - room, right - left + 2 * room, bottom - top + 2 * room);
-  AddDrawn(area);
+  const TextStyle textStyle{pangoFamily.Families(), (style & ui::kFontStyleBold) != 0, static_cast<double>(emSizePx),
+                            color};
+  const TextImage text = TextImages::ForThisThread().Get(cr, textStyle, gbkText, x, y);
+  if (!text.pixels) return;
+  AddDrawn(text.area);
   cairo_save(cr);
-  cairo_rectangle(cr, area.x, area.y, area.width, area.height);
-  cairo_clip(cr);
   cairo_set_operator(cr, CAIRO_OPERATOR_OVER);
-  cairo_set_source_rgba(cr, ui::RedOf(color) / 255.0, ui::GreenOf(color) / 255.0, ui::BlueOf(color) / 255.0,
-                        ui::AlphaOf(color) / 255.0);
-  cairo_move_to(cr, x, y);
-  pango_cairo_show_layout(cr, layout);
+  cairo_set_source_surface(cr, text.pixels, text.area.x, text.area.y);
+  cairo_rectangle(cr, text.area.x, text.area.y, text.area.width, text.area.height);
+  cairo_fill(cr);
   cairo_restore(cr);
 }
 

@@ -7,18 +7,6 @@
 
 namespace gtk_splash {
 
-bool IsEmpty(const ui::Rect& r) { return r.width <= 0 || r.height <= 0; }
-
-ui::Rect UnionOf(const ui::Rect& a, const ui::Rect& b) {
-  if (IsEmpty(a)) return b;
-  if (IsEmpty(b)) return a;
-  const std::int32_t left = std::min(a.x, b.x);
-  const std::int32_t top = std::min(a.y, b.y);
-  const std::int32_t right = std::max(a.x + a.width, b.x + b.width);
-  const std::int32_t bottom = std::max(a.y + a.height, b.y + b.height);
-  return {left, top, right - left, bottom - top};
-}
-
 PixelBuffer::PixelBuffer(int w, int h, int rowBytes) : width(w), height(h), stride(rowBytes) {
   // calloc: fresh pages come zeroed from the system, untouched until drawn into.
   data =

@@ -10,13 +10,9 @@
 #include <mutex>
 #include <vector>
 
-#include "ui/geometry.h"
+#include "platform/linux/gtk/pixel_rects.h"
 
 namespace gtk_splash {
-
-// The smallest rectangle holding both (an empty one holds nothing).
-ui::Rect UnionOf(const ui::Rect& a, const ui::Rect& b);
-bool IsEmpty(const ui::Rect& r);
 
 struct PixelBuffer {
   int width = 0;
