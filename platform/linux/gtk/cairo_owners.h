@@ -16,9 +16,6 @@ struct CairoSurfaceDeleter {
 struct CairoDeleter {
   void operator()(cairo_t* c) const { cairo_destroy(c); }
 };
-struct CairoRegionDeleter {
-  void operator()(cairo_region_t* r) const { cairo_region_destroy(r); }
-};
 struct FontOptionsDeleter {
   void operator()(cairo_font_options_t* o) const { cairo_font_options_destroy(o); }
 };
@@ -31,7 +28,6 @@ struct GObjectDeleter {
 
 using CairoSurfacePtr = std::unique_ptr<cairo_surface_t, CairoSurfaceDeleter>;
 using CairoPtr = std::unique_ptr<cairo_t, CairoDeleter>;
-using CairoRegionPtr = std::unique_ptr<cairo_region_t, CairoRegionDeleter>;
 using FontOptionsPtr = std::unique_ptr<cairo_font_options_t, FontOptionsDeleter>;
 using FontDescriptionPtr = std::unique_ptr<PangoFontDescription, FontDescriptionDeleter>;
 template <typename T>

@@ -7,41 +7,11 @@
 #include <cstring>
 
 #include "platform/linux/gtk/cairo_canvas.h"
+#include "platform/linux/gtk/opaque_shape.h"
 #include "platform/linux/gtk/pixel_buffer_pool.h"
 
 namespace gtk_splash {
 namespace {
-
-// Runs of pixels with alpha above 0, row by row, within `area` (every pixel outside it is
-// transparent): the input shape, and without a compositor the visible shape. GDK's own helper
-// would keep only pixels more than half opaque.
-CairoRegionPtr OpaqueRegion(cairo_surface_t* surface, const ui::Rect& area) {
-  cairo_surface_flush(surface);
-  const int width = std::min(cairo_image_surface_get_width(surface), area.x + area.width);
-  const int height = std::min(cairo_image_surface_get_height(surface), area.y + area.height);
-  const int stride = cairo_image_surface_get_stride(surface);
-  const unsigned char* data = cairo_image_surface_get_data(surface);
-  std::vector<cairo_rectangle_int_t> runs;
-  for (int y = std::max(area.y, 0); y < height; ++y) {
-    const unsigned char* row = data + static_cast<std::ptrdiff_t>(y) * stride;
-    int x = std::max(area.x, 0);
-    while (x < width) {
-      std::uint32_t pixel;
-      std::memcpy(&pixel, row + x * 4, sizeof pixel);
-      if ((pixel >> 24) == 0) {
-        ++x;
-        continue;
-      }
-      const int start = x;
-      do {
-        ++x;
-        if (x < width) std::memcpy(&pixel, row + x * 4, sizeof pixel);
-      } while (x < width && (pixel >> 24) != 0);
-      runs.push_back({start, y, x - start, 1});
-    }
-  }
-  return CairoRegionPtr(cairo_region_create_rectangles(runs.data(), static_cast<int>(runs.size())));
-}
 
 bool Contains(const GdkRectangle& outer, const ui::Rect& inner) {
   return inner.x >= outer.x && inner.y >= outer.y && inner.x + inner.width <= outer.x + outer.width &&
@@ -176,24 +146,27 @@ gboolean GtkWindowHost::ApplyPendingShape(gpointer data) {
 }
 
 void GtkWindowHost::ApplyShape(Window& window) {
-  CairoRegionPtr region = OpaqueRegion(window.content.get(), window.contentDrawn);
   GdkWindow* gdkWindow = gtk_widget_get_window(window.widget);
   if (!gdkWindow) return;
+  std::vector<ui::Rect> opaque = OpaqueRectangles(window.content.get(), window.contentDrawn);
+  // The stage text's dots come back every two seconds; a shape the display already has is not
+  // sent again.
+  if (window.shapeKnown && opaque == window.shape) return;
+  std::vector<XRectangle> rects(opaque.size());
+  for (std::size_t i = 0; i < opaque.size(); ++i) {
+    rects[i] = {static_cast<short>(opaque[i].x), static_cast<short>(opaque[i].y),
+                static_cast<unsigned short>(opaque[i].width), static_cast<unsigned short>(opaque[i].height)};
+  }
   // Straight to the X server: GDK keeps its own idea of a window's shape and may skip updates.
   Display* display = GDK_DISPLAY_XDISPLAY(gdk_window_get_display(gdkWindow));
   const ::Window xid = GDK_WINDOW_XID(gdkWindow);
-  std::vector<XRectangle> rects(static_cast<std::size_t>(cairo_region_num_rectangles(region.get())));
-  for (std::size_t i = 0; i < rects.size(); ++i) {
-    cairo_rectangle_int_t r;
-    cairo_region_get_rectangle(region.get(), static_cast<int>(i), &r);
-    rects[i] = {static_cast<short>(r.x), static_cast<short>(r.y), static_cast<unsigned short>(r.width),
-                static_cast<unsigned short>(r.height)};
-  }
   XShapeCombineRectangles(display, xid, ShapeInput, 0, 0, rects.data(), static_cast<int>(rects.size()), ShapeSet,
                           YXBanded);
   if (!composited_)
     XShapeCombineRectangles(display, xid, ShapeBounding, 0, 0, rects.data(), static_cast<int>(rects.size()), ShapeSet,
                             YXBanded);
+  window.shape = std::move(opaque);
+  window.shapeKnown = true;
 }
 
 void GtkWindowHost::BringToFront(ui::WindowHandle mainWindow) {
@@ -299,13 +272,16 @@ gboolean GtkWindowHost::OnMotion(GtkWidget*, GdkEventMotion* event, gpointer dat
 }
 
 gboolean GtkWindowHost::OnMapped(GtkWidget*, GdkEvent*, gpointer data) {
-  static_cast<Window*>(data)->host->ScheduleShape(*static_cast<Window*>(data));
+  auto* window = static_cast<Window*>(data);
+  window->shapeKnown = false;
+  window->host->ScheduleShape(*window);
   return FALSE;
 }
 
 gboolean GtkWindowHost::OnConfigure(GtkWidget*, GdkEventConfigure* event, gpointer data) {
   auto* window = static_cast<Window*>(data);
   // A new size or a fresh mapping drops what the display knew of the shape.
+  window->shapeKnown = false;
   window->host->ScheduleShape(*window);
   if (!window->isMain) return FALSE;
   if (window->rect.x != event->x || window->rect.y != event->y) {

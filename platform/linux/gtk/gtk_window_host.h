@@ -53,6 +53,8 @@ class GtkWindowHost : public ui::WindowHost {
     ui::Rect contentDrawn;    // the part of `content` that is not transparent
     bool isMain = false;
     bool shapePending = false;
+    std::vector<ui::Rect> shape;  // the input shape last sent to the display
+    bool shapeKnown = false;      // whether the display still has it
     GtkWindowHost* host = nullptr;
   };
   struct Drag {
