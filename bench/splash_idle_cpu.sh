@@ -1,22 +1,31 @@
 #!/bin/bash
 # Processor time of an idle splash: the real launcher under Xvfb, sampled from /proc/<pid>/stat
-# while it waits, beside an idle X client (xmessage) and `sleep` measured the same way.
+# while it waits, beside two references measured the same way: a GTK 3 window woken 60 times a
+# second that does nothing else (what any GTK program pays here for the splash's frame rate;
+# sampled before and after the launcher, since a shared machine's cost per wake-up drifts) and
+# an idle X client (xmessage).
 #
-#   splash_idle_cpu.sh <launcher> <launcher-publish> <launcher-serve> <demo game> <port> [seconds]
+#   splash_idle_cpu.sh <launcher> <launcher-publish> <launcher-serve> <demo game> <port>
+#                      <idle frame reference> [seconds]
 #
-# States measured:
-#   box    the digest-mismatch box is open; the splash animates its stage text behind it
-#   check  no content server: the "check" stage waits for the request time-outs
-# Prints each one's share of one core and its ratio to the budget of 1 % of a core (under 1.00
-# meets it) and to the reference (floored to one clock tick, so "> N x" when the reference used
-# no measurable time at all).
+# States measured (the check stages end in their box after about 12.6 s, so they are sampled for
+# at most 10 s):
+#   box open          the digest-mismatch box is open; the splash animates its stage text behind it
+#   check, silent     the server takes the connection and never answers: the splash waits
+#   check, refused    nothing listens: besides the splash, the update flow starts a new attempt on
+#                     a thread of its own every 100 ms, so this is not an idle launcher
+# Prints each one's share of one core for the whole process and for its window thread alone,
+# the process's ratio to the budget of 1 % of a core (under 1.00 meets it) and to the GTK
+# reference's mean share.
 set -u
 LAUNCHER=$(realpath "$1")
 PUBLISH=$(realpath "$2")
 SERVE=$(realpath "$3")
 DEMO_GAME=$(realpath "$4")
 PORT=$5
-SECONDS_SAMPLED=${6:-10}
+FRAME_REFERENCE=$(realpath "$6")
+SECONDS_SAMPLED=${7:-20}
+CHECK_SECONDS=$((SECONDS_SAMPLED < 10 ? SECONDS_SAMPLED : 10))
 BUDGET_PERCENT=1
 
 . "$(dirname "$(realpath "$0")")/../tests/support/display_test_prelude.sh"
@@ -44,54 +53,72 @@ export DISPLAY=":$(head -n1 "$WORK/display")"
 unset WAYLAND_DISPLAY
 
 TICKS_PER_SECOND=$(getconf CLK_TCK)
-cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null; } # user + system, all threads
+# User + system time in clock ticks: of all threads (also those that ended), or of one thread.
+cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null; }
+thread_ticks() { awk '{print $14 + $15}' "/proc/$1/task/$1/stat" 2>/dev/null; } # the first thread
 
-# Prints "<process ticks> <Xvfb ticks> <elapsed ns>" over the sampling time.
-sample() { # pid
-  local p0 x0 t0 p1 x1 t1
-  p0=$(cpu_ticks "$1") x0=$(cpu_ticks $XVFB) t0=$(date +%s%N)
-  sleep "$SECONDS_SAMPLED"
-  p1=$(cpu_ticks "$1") x1=$(cpu_ticks $XVFB) t1=$(date +%s%N)
-  [ -n "$p1" ] || die "process $1 ended while it was sampled"
-  echo "$((p1 - p0)) $((x1 - x0)) $((t1 - t0))"
+# Prints "<process ticks> <first thread's ticks> <Xvfb ticks> <elapsed ns>" over `seconds`.
+sample() { # pid seconds
+  local p0 w0 x0 t0 p1 w1 x1 t1
+  p0=$(cpu_ticks "$1") w0=$(thread_ticks "$1") x0=$(cpu_ticks $XVFB) t0=$(date +%s%N)
+  sleep "$2"
+  p1=$(cpu_ticks "$1") w1=$(thread_ticks "$1") x1=$(cpu_ticks $XVFB) t1=$(date +%s%N)
+  [ -n "$p1" ] && [ -n "$w1" ] || die "process $1 ended while it was sampled"
+  echo "$((p1 - p0)) $((w1 - w0)) $((x1 - x0)) $((t1 - t0))"
 }
 percent() { # ticks elapsed-ns
   awk -v t="$1" -v ns="$2" -v hz="$TICKS_PER_SECOND" 'BEGIN { printf "%.2f", 100 * t / hz / (ns / 1e9) }'
 }
 
-REFERENCE_TICKS=
-report() { # state ticks xvfb-ticks elapsed-ns
-  local share ratio versus
-  share=$(percent "$2" "$4")
+REFERENCE_SHARE=
+report() { # state ticks window-thread-ticks xvfb-ticks elapsed-ns
+  local share ratio versus window
+  share=$(percent "$2" "$5")
+  window=$([ "$3" = - ] && echo - || echo "$(percent "$3" "$5") %")
   ratio=$(awk -v s="$share" -v b=$BUDGET_PERCENT 'BEGIN { printf "%.2f", s / b }')
-  if [ -z "$REFERENCE_TICKS" ]; then
-    versus="-"
-  elif [ "$REFERENCE_TICKS" -gt 0 ]; then
-    versus=$(awk -v a="$2" -v r="$REFERENCE_TICKS" 'BEGIN { printf "%.1f x", a / r }')
-  else
-    versus=$(awk -v a="$2" 'BEGIN { printf "> %.1f x", a }')
+  versus=-
+  if [ -n "$REFERENCE_SHARE" ]; then
+    versus=$(awk -v s="$share" -v r="$REFERENCE_SHARE" 'BEGIN { if (r > 0) printf "%.2f x", s / r; else print "-" }')
   fi
-  printf '%-22s %8s %%   %10s   %-12s %8s %%\n' "$1" "$share" "$ratio" "$versus" "$(percent "$3" "$4")"
+  printf '%-24s %8s %%   %13s   %10s   %-14s %8s %%\n' "$1" "$share" "$window" "$ratio" "$versus" \
+    "$(percent "$4" "$5")"
 }
 
-printf '%-22s %10s   %10s   %-12s %10s\n' "process, state" "of a core" "vs budget" "vs xmessage" "Xvfb"
+printf '%-24s %10s   %13s   %10s   %-14s %10s\n' "process, state" "of a core" "window thread" "vs budget" \
+  "vs GTK 60 Hz" "Xvfb"
 
-# The references: an idle X client showing a window, and a process that only sleeps.
+# The GTK reference, its share of a core left in REFERENCE_SHARES.
+REFERENCE_SHARES=()
+measure_frame_reference() { # label
+  local pid ticks wticks xticks elapsed
+  "$FRAME_REFERENCE" 2>/dev/null &
+  pid=$!
+  PIDS+=($pid)
+  timeout 10 xdotool search --sync --onlyvisible --pid "$pid" --name '^idle frame reference$' >/dev/null ||
+    die "the GTK reference shows no window"
+  sleep 1
+  read -r ticks wticks xticks elapsed <<<"$(sample $pid "$SECONDS_SAMPLED")"
+  report "$1" "$ticks" "$wticks" "$xticks" "$elapsed"
+  kill $pid
+  wait $pid 2>/dev/null
+  REFERENCE_SHARES+=("$(percent "$ticks" "$elapsed")")
+}
+measure_frame_reference "GTK 60 Hz, before"
+
+# An idle X client showing a window.
 xmessage -geometry +100+100 "reference" 2>/dev/null &
-REFERENCE=$!
-PIDS+=($REFERENCE)
+XMESSAGE=$!
+PIDS+=($XMESSAGE)
 timeout 10 xdotool search --sync --onlyvisible --classname "^xmessage$" >/dev/null || die "xmessage shows no window"
 sleep 1
-read -r ticks xticks elapsed <<<"$(sample $REFERENCE)"
-report "xmessage, idle" "$ticks" "$xticks" "$elapsed"
-REFERENCE_TICKS=$ticks
-kill $REFERENCE
-sleep 1000 &
-SLEEPER=$!
-PIDS+=($SLEEPER)
-read -r ticks xticks elapsed <<<"$(sample $SLEEPER)"
-report "sleep" "$ticks" "$xticks" "$elapsed"
-kill $SLEEPER
+read -r ticks _ xticks elapsed <<<"$(sample $XMESSAGE "$SECONDS_SAMPLED")"
+report "xmessage, idle" "$ticks" - "$xticks" "$elapsed"
+kill $XMESSAGE
+
+# The launcher's rows are compared with the mean of the two GTK samples; the rows are printed
+# once the second one is taken.
+ROWS=()
+keep() { ROWS+=("$1|${*:2}"); } # state ticks window-thread-ticks xvfb-ticks elapsed-ns
 
 # A release whose archive never passes the digest check.
 BUILD=$WORK/build
@@ -118,13 +145,42 @@ for _ in $(seq 100); do grep -q '^listening' "$WORK/serve.log" && break; sleep 0
 run_launcher "$WORK/box"
 timeout 10 xdotool search --sync --all --onlyvisible --pid "$LAUNCHER_PID" --name '^$' >/dev/null || die "no box"
 sleep 1
-read -r ticks xticks elapsed <<<"$(sample $LAUNCHER_PID)"
-report "launcher, box open" "$ticks" "$xticks" "$elapsed"
+read -r ticks wticks xticks elapsed <<<"$(sample $LAUNCHER_PID "$SECONDS_SAMPLED")"
+keep "launcher, box open" "$ticks" "$wticks" "$xticks" "$elapsed"
 kill $LAUNCHER_PID $SERVER
 wait $LAUNCHER_PID $SERVER 2>/dev/null
 
-# The check stage, waiting for a server that does not answer (about 12.6 s before its box).
+# The check stage against a server that takes the connection and never answers.
+python3 -c '
+import socket, sys, time
+s = socket.socket()
+s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
+s.bind(("127.0.0.1", int(sys.argv[1])))
+s.listen(64)
+print("listening", flush=True)
+time.sleep(3600)' "$PORT" >"$WORK/silent.log" 2>&1 &
+SILENT=$!
+PIDS+=($SILENT)
+for _ in $(seq 100); do grep -q '^listening' "$WORK/silent.log" && break; sleep 0.1; done
+grep -q '^listening' "$WORK/silent.log" || die "the silent server did not start"
+run_launcher "$WORK/silent"
+sleep 1
+read -r ticks wticks xticks elapsed <<<"$(sample $LAUNCHER_PID "$CHECK_SECONDS")"
+keep "launcher, check, silent" "$ticks" "$wticks" "$xticks" "$elapsed"
+kill $LAUNCHER_PID $SILENT
+wait $LAUNCHER_PID $SILENT 2>/dev/null
+
+# The check stage with nothing listening.
 run_launcher "$WORK/check"
 sleep 1
-read -r ticks xticks elapsed <<<"$(sample $LAUNCHER_PID)"
-report "launcher, check stage" "$ticks" "$xticks" "$elapsed"
+read -r ticks wticks xticks elapsed <<<"$(sample $LAUNCHER_PID "$CHECK_SECONDS")"
+keep "launcher, check, refused" "$ticks" "$wticks" "$xticks" "$elapsed"
+kill $LAUNCHER_PID
+wait $LAUNCHER_PID 2>/dev/null
+
+measure_frame_reference "GTK 60 Hz, after"
+REFERENCE_SHARE=$(awk -v a="${REFERENCE_SHARES[0]}" -v b="${REFERENCE_SHARES[1]}" 'BEGIN { printf "%.3f", (a + b) / 2 }')
+for row in "${ROWS[@]}"; do
+  read -r -a numbers <<<"${row#*|}"
+  report "${row%%|*}" "${numbers[@]}"
+done

@@ -30,6 +30,7 @@ DrawableRegistry& DrawableRegistry::Instance() {
 }
 
 bool HasDirtyDrawable(WindowHandle window) {
+  if (Drawable::DirtyCount() == 0) return false;
   for (const auto& element : DrawableRegistry::Instance().Elements())
     if (element->Owner() == window && element->Dirty()) return true;
   return false;

@@ -12,6 +12,7 @@
 // Elements carry no lock: they are used on the window thread only.
 #pragma once
 
+#include <cstddef>
 #include <functional>
 #include <memory>
 #include <vector>
@@ -24,10 +25,12 @@ namespace ui {
 
 class Drawable {
  public:
-  explicit Drawable(WindowHandle owner) : owner_(owner) {}
+  explicit Drawable(WindowHandle owner) : owner_(owner) { ++dirtyCount_; }
   Drawable(const Drawable&) = delete;
   Drawable& operator=(const Drawable&) = delete;
-  virtual ~Drawable() = default;
+  virtual ~Drawable() {
+    if (dirty_) --dirtyCount_;
+  }
 
   virtual void Draw(Canvas& canvas) const = 0;
   virtual void SetRect(const Rect& rect);
@@ -45,12 +48,21 @@ class Drawable {
   Argb Color() const { return color_; }
   bool Visible() const { return visible_; }
   bool Dirty() const { return dirty_; }
-  void ClearDirty() { dirty_ = false; }
+  void ClearDirty() {
+    if (dirty_) --dirtyCount_;
+    dirty_ = false;
+  }
+  // Elements dirty right now, of every window: the frame loop looks at each window only when
+  // some element is dirty at all. Elements live on the window thread alone.
+  static std::size_t DirtyCount() { return dirtyCount_; }
   WindowHandle Owner() const { return owner_; }
   const std::function<void()>& OnClick() const { return onClick_; }
 
  protected:
-  void MarkDirty() { dirty_ = true; }
+  void MarkDirty() {
+    if (!dirty_) ++dirtyCount_;
+    dirty_ = true;
+  }
 
  private:
   Rect rect_;
@@ -59,6 +71,7 @@ class Drawable {
   bool dirty_ = true;
   WindowHandle owner_;
   bool visible_ = true;
+  static inline std::size_t dirtyCount_ = 0;
 };
 
 // The process-wide ordered list of every element. It owns them so that a test can start afresh;

@@ -7,7 +7,7 @@ namespace ui {
 void SplashDriver::OnPaint(WindowHandle window) { RenderLayeredWindow(host_, window); }
 
 void SplashDriver::Frame(double dt) {
-  if (state_) applier_.Apply(screen_, state_->Snapshot());
+  if (state_ && state_->SnapshotIfNewer(&appliedVersion_, &snapshot_)) applier_.Apply(screen_, snapshot_);
   for (auto& form : screen_.forms) form->Tick(dt);
   if (HasDirtyDrawable(screen_.mainWindow)) host_.RequestRepaint(screen_.mainWindow);
   for (auto& form : screen_.forms) form->SyncWithParent();

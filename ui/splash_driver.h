@@ -36,6 +36,8 @@ class SplashDriver {
   MainScreen& screen_;
   const SplashState* state_;
   SnapshotApplier applier_;
+  SplashSnapshot snapshot_;
+  std::uint64_t appliedVersion_ = ~std::uint64_t{0};  // none yet: the first frame applies the state
 };
 
 }  // namespace ui

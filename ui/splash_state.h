@@ -38,6 +38,15 @@ class SplashState {
     std::lock_guard<std::mutex> lock(mutex_);
     return state_;
   }
+  // Copies the state into `out` only when it changed since `version`, which it then updates:
+  // the frame loop asks sixty times a second, and mostly nothing has changed.
+  bool SnapshotIfNewer(std::uint64_t* version, SplashSnapshot* out) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (state_.version == *version) return false;
+    *out = state_;
+    *version = state_.version;
+    return true;
+  }
 
  private:
   template <typename T>

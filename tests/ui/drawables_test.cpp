@@ -94,6 +94,19 @@ TEST_F(DrawablesTest, RenderPassDrawsVisibleElementsAndCleansEveryOne) {
   host.tick += 100;
   EXPECT_FALSE(ui::RenderLayeredWindow(host, window));
   EXPECT_EQ(ui::RenderGate::Instance().LastRenderTick(), 1000u);
+  // A change after the pass makes its own window dirty again, and only that one.
+  const ui::WindowHandle other = host.CreateMainWindow(50, 50, "u");
+  ui::CreateImage(other, 1001, {0, 0, -1, -1})->ClearDirty();
+  hidden->SetVisible(true);
+  EXPECT_TRUE(ui::HasDirtyDrawable(window));
+  EXPECT_FALSE(ui::HasDirtyDrawable(other));
+  host.tick += 100;
+  ASSERT_TRUE(ui::RenderLayeredWindow(host, window));
+  EXPECT_FALSE(ui::HasDirtyDrawable(window));
+  EXPECT_EQ(ui::Drawable::DirtyCount(), 0u);  // the frame loop skips every window on this count
+  fill->SetRect(fill->GetRect());
+  EXPECT_EQ(ui::Drawable::DirtyCount(), 1u);
+  EXPECT_TRUE(ui::HasDirtyDrawable(window));
 }
 
 TEST_F(DrawablesTest, WhiteAtHalfAlphaHalvesTheImagesOpacity) {
