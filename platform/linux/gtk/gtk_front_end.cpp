@@ -3,9 +3,9 @@
 //
 // Loop policy: pending events and posted work are drained before any frame; a frame is produced
 // every 1/60 s by the monotonic counter (realigned after a stall); between frames the thread
-// sleeps in the main context until the next event or the next frame's time, whichever comes
-// first. An idle frame costs one wait of the main context and no allocation, so an idle splash
-// costs next to nothing.
+// sleeps until the next event or the next frame's time, whichever comes first (see
+// MainContextWait). An idle frame costs one wait and no allocation.
+#include <gdk/gdkx.h>
 #include <gtk/gtk.h>
 
 #include <cstdlib>
@@ -18,6 +18,7 @@
 #include "platform/dialogs.h"
 #include "platform/linux/gtk/gtk_dialogs.h"
 #include "platform/linux/gtk/gtk_window_host.h"
+#include "platform/linux/gtk/main_context_wait.h"
 #include "platform/linux/gtk/main_thread_queue.h"
 #include "platform/process_exit.h"
 #include "ui/main_screen.h"
@@ -103,7 +104,8 @@ class SplashWindowThread : public WindowEvents {
   void StartPacing() {
     pacer_ = std::make_unique<FramePacer>(platform::PerformanceFrequency(), platform::PerformanceCounter());
     nextFrameAt_ = platform::PerformanceCounter() + pacer_->Period() + 1;
-    frameWake_.reset(FrameWakeSource::Create(this));
+    Display* display = GDK_DISPLAY_XDISPLAY(gdk_display_get_default());
+    wait_ = std::make_unique<MainContextWait>([display] { return XEventsQueued(display, QueuedAlready) > 0; });
   }
 
   // Milliseconds until the next frame is due (rounded up), 0 when it is due now.
@@ -121,9 +123,10 @@ class SplashWindowThread : public WindowEvents {
     int drained = 0;  // consecutive passes that handled something since the last frame check
     while (running_ && !done()) {
       bool handled = queue_.RunPending();
-      // One wait of the main context: it returns with the first event or posted work, or when
-      // the frame wake source's deadline passes. After handled work, only a look without waiting.
-      if (g_main_context_iteration(nullptr, handled ? FALSE : TRUE)) handled = true;
+      // One wait: it returns with the first event or posted work, or when the next frame is due.
+      // After handled work (which may have called GTK), only a look without waiting.
+      const bool gtkTouched = host_.TakeGtkTouched() || handled;
+      if (Wait(handled, gtkTouched)) handled = true;
       if (!running_) break;
       // Everything pending is handled before a frame, unless a flood would starve the frames.
       if (handled && ++drained < kMaxEventsPerDrain) continue;
@@ -139,33 +142,10 @@ class SplashWindowThread : public WindowEvents {
     }
   }
 
-  // A main-context source that is never dispatched: it only bounds every wait of the context by
-  // the next frame's time, so the loop needs no timer of its own per frame.
-  struct FrameWakeSource {
-    GSource base;
-    const SplashWindowThread* owner;
-
-    static GSource* Create(const SplashWindowThread* owner) {
-      static GSourceFuncs funcs = {&Prepare, &Check, &Dispatch, nullptr, nullptr, nullptr};
-      GSource* source = g_source_new(&funcs, sizeof(FrameWakeSource));
-      reinterpret_cast<FrameWakeSource*>(source)->owner = owner;
-      g_source_set_name(source, "splash frame wake");
-      g_source_attach(source, nullptr);
-      return source;
-    }
-    static gboolean Prepare(GSource* source, gint* timeout) {
-      *timeout = reinterpret_cast<FrameWakeSource*>(source)->owner->MsUntilNextFrame();
-      return FALSE;
-    }
-    static gboolean Check(GSource*) { return FALSE; }
-    static gboolean Dispatch(GSource*, GSourceFunc, gpointer) { return G_SOURCE_CONTINUE; }
-  };
-  struct SourceDestroyer {
-    void operator()(GSource* source) const {
-      g_source_destroy(source);
-      g_source_unref(source);
-    }
-  };
+  bool Wait(bool handled, bool gtkTouched) {
+    if (wait_) return wait_->Wait(MsUntilNextFrame(), !handled, gtkTouched);
+    return g_main_context_iteration(nullptr, FALSE);  // before the windows are shown
+  }
 
   const FrontEndHooks& hooks_;
   MainThreadQueue queue_;
@@ -175,7 +155,7 @@ class SplashWindowThread : public WindowEvents {
   std::unique_ptr<ui::SplashDriver> driver_;
   std::unique_ptr<FramePacer> pacer_;  // null until the windows are shown
   std::int64_t nextFrameAt_ = 0;
-  std::unique_ptr<GSource, SourceDestroyer> frameWake_;  // null until the windows are shown
+  std::unique_ptr<MainContextWait> wait_;  // null until the windows are shown
   bool running_ = true;
 };
 

@@ -38,6 +38,7 @@ GtkWindowHost::Window* GtkWindowHost::Find(ui::WindowHandle handle) {
 }
 
 GtkWindowHost::Window* GtkWindowHost::AddWindow(bool isMain, int width, int height, const std::string& title) {
+  gtkTouched_ = true;
   auto window = std::make_unique<Window>();
   window->isMain = isMain;
   window->host = this;
@@ -93,6 +94,7 @@ ui::Rect GtkWindowHost::GetWindowRect(ui::WindowHandle handle) {
 void GtkWindowHost::PlaceWindow(ui::WindowHandle handle, const ui::Rect& rect) {
   Window* window = Find(handle);
   if (!window || window->rect == rect) return;  // unchanged: no traffic to the display
+  gtkTouched_ = true;
   GtkWindow* gtkWindow = GTK_WINDOW(window->widget);
   if (rect.width > 0 && rect.height > 0) {
     gtk_window_resize(gtkWindow, rect.width, rect.height);
@@ -104,6 +106,7 @@ void GtkWindowHost::PlaceWindow(ui::WindowHandle handle, const ui::Rect& rect) {
 
 void GtkWindowHost::MoveMainTo(int x, int y) {
   if (!main_) return;
+  gtkTouched_ = true;
   gtk_window_move(GTK_WINDOW(main_->widget), x, y);
   main_->rect.x = x;
   main_->rect.y = y;
@@ -121,6 +124,7 @@ void GtkWindowHost::Present(ui::WindowHandle handle, ui::Surface& surface, const
   Window* window = Find(handle);
   if (!window) return;
   auto& cairoSurface = static_cast<CairoSurface&>(surface);
+  gtkTouched_ = true;
   cairo_surface_flush(cairoSurface.Native());
   // What changes on screen: what the old content showed and what the new one shows.
   const ui::Rect changed = UnionOf(window->contentDrawn, cairoSurface.DrawnBounds());
@@ -172,6 +176,7 @@ void GtkWindowHost::ApplyShape(Window& window) {
 void GtkWindowHost::BringToFront(ui::WindowHandle mainWindow) {
   Window* window = Find(mainWindow);
   if (!window) return;
+  gtkTouched_ = true;
   gtk_window_present_with_time(GTK_WINDOW(window->widget), gtk_get_current_event_time());
   // Without a window manager nothing keeps the owned windows above their owner.
   if (GdkWindow* gdkWindow = gtk_widget_get_window(window->widget)) gdk_window_raise(gdkWindow);
@@ -189,6 +194,7 @@ bool GtkWindowHost::WindowManagerMoves() const {
 void GtkWindowHost::BeginDrag(ui::WindowHandle mainWindow) {
   Window* window = Find(mainWindow);
   if (!window || !pressEvent_) return;
+  gtkTouched_ = true;
   const GdkEventButton& press = *pressEvent_;
   if (WindowManagerMoves()) {
     gtk_window_begin_move_drag(GTK_WINDOW(window->widget), static_cast<gint>(press.button),
@@ -208,6 +214,7 @@ void GtkWindowHost::BeginDrag(ui::WindowHandle mainWindow) {
 }
 
 void GtkWindowHost::EndDrag(guint32) {
+  gtkTouched_ = true;
   if (drag_.grabbed) gtk_grab_remove(drag_.grabbed);
   drag_ = Drag{};
 }
@@ -218,6 +225,7 @@ std::uint32_t GtkWindowHost::TickMs() {
 }
 
 void GtkWindowHost::ShowAll() {
+  gtkTouched_ = true;
   if (main_) gtk_widget_show(main_->widget);
   for (auto& window : windows_)
     if (!window->isMain) gtk_widget_show(window->widget);

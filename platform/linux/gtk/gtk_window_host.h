@@ -8,6 +8,7 @@
 #include <gtk/gtk.h>
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "platform/linux/gtk/cairo_owners.h"
@@ -43,6 +44,8 @@ class GtkWindowHost : public ui::WindowHost {
 
   // Shows every window, the main one first, so the forms lie above it in creation order.
   void ShowAll();
+  // Whether GTK was called since the last look (GTK may then have queued work of its own).
+  bool TakeGtkTouched() { return std::exchange(gtkTouched_, false); }
   bool Composited() const { return composited_; }
 
  private:
@@ -88,6 +91,7 @@ class GtkWindowHost : public ui::WindowHost {
   bool composited_ = false;
   GdkEventButton* pressEvent_ = nullptr;  // the press being delivered, for BeginDrag
   Drag drag_;
+  bool gtkTouched_ = true;
   Window* painting_ = nullptr;   // the window whose draw handler runs now
   GdkRectangle paintingClip_{};  // the part of it that handler repaints
 };
