@@ -144,7 +144,7 @@ class SplashWindowThread : public WindowEvents {
 
   bool Wait(bool handled, bool gtkTouched) {
     if (wait_) return wait_->Wait(MsUntilNextFrame(), !handled, gtkTouched);
-    return g_main_context_iteration(nullptr, FALSE);  // before the windows are shown
+    return g_main_context_iteration(nullptr, handled ? FALSE : TRUE);  // before the windows are shown
   }
 
   const FrontEndHooks& hooks_;
