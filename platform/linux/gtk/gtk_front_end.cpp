@@ -104,8 +104,6 @@ class SplashWindowThread : public WindowEvents {
   void StartPacing() {
     pacer_ = std::make_unique<FramePacer>(platform::PerformanceFrequency(), platform::PerformanceCounter());
     nextFrameAt_ = platform::PerformanceCounter() + pacer_->Period() + 1;
-    Display* display = GDK_DISPLAY_XDISPLAY(gdk_display_get_default());
-    wait_ = std::make_unique<MainContextWait>([display] { return XEventsQueued(display, QueuedAlready) > 0; });
   }
 
   // Milliseconds until the next frame is due (rounded up), 0 when it is due now.
@@ -125,8 +123,7 @@ class SplashWindowThread : public WindowEvents {
       bool handled = queue_.RunPending();
       // One wait: it returns with the first event or posted work, or when the next frame is due.
       // After handled work (which may have called GTK), only a look without waiting.
-      const bool gtkTouched = host_.TakeGtkTouched() || handled;
-      if (Wait(handled, gtkTouched)) handled = true;
+      if (wait_.Wait(MsUntilNextFrame(), !handled, host_.TakeGtkTouched())) handled = true;
       if (!running_) break;
       // Everything pending is handled before a frame, unless a flood would starve the frames.
       if (handled && ++drained < kMaxEventsPerDrain) continue;
@@ -142,11 +139,6 @@ class SplashWindowThread : public WindowEvents {
     }
   }
 
-  bool Wait(bool handled, bool gtkTouched) {
-    if (wait_) return wait_->Wait(MsUntilNextFrame(), !handled, gtkTouched);
-    return g_main_context_iteration(nullptr, handled ? FALSE : TRUE);  // before the windows are shown
-  }
-
   const FrontEndHooks& hooks_;
   MainThreadQueue queue_;
   GtkWindowHost host_;
@@ -155,7 +147,9 @@ class SplashWindowThread : public WindowEvents {
   std::unique_ptr<ui::SplashDriver> driver_;
   std::unique_ptr<FramePacer> pacer_;  // null until the windows are shown
   std::int64_t nextFrameAt_ = 0;
-  std::unique_ptr<MainContextWait> wait_;  // null until the windows are shown
+  MainContextWait wait_{[display = GDK_DISPLAY_XDISPLAY(gdk_display_get_default())] {
+    return XEventsQueued(display, QueuedAlready) > 0;
+  }};
   bool running_ = true;
 };
 

@@ -4,7 +4,6 @@
 #include <gdk/gdkx.h>
 
 #include <algorithm>
-#include <cstring>
 
 #include "platform/linux/gtk/cairo_canvas.h"
 #include "platform/linux/gtk/opaque_shape.h"

@@ -9,13 +9,7 @@
 #include "platform/text_encoding.h"
 
 namespace gtk_splash {
-namespace {
-
-bool SameStyle(const TextStyle& a, const TextStyle& b) {
-  return a.bold == b.bold && a.sizePx == b.sizePx && a.color == b.color && a.families == b.families;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 TextImages& TextImages::ForThisThread() {
   thread_local TextImages images;
@@ -36,7 +30,7 @@ TextImage TextImages::Get(cairo_t* cr, const TextStyle& style, const std::string
   Entry* found = nullptr;
   for (Entry& entry : entries_) {
     if (entry.fractionX == fractionX && entry.fractionY == fractionY && entry.gbkText == gbkText &&
-        SameStyle(entry.style, style)) {
+        entry.style == style) {
       found = &entry;
       break;
     }
@@ -51,12 +45,8 @@ TextImage TextImages::Get(cairo_t* cr, const TextStyle& style, const std::string
   }
   found->lastUse = uses_;
   if (!found->pixels) return {};
-  constexpr double kLimit = 1 << 30;
-  if (std::fabs(wholeX) > kLimit || std::fabs(wholeY) > kLimit) return {};  // far outside any surface
   const ui::Rect& area = found->area;
-  return {found->pixels.get(),
-          {static_cast<std::int32_t>(wholeX) + area.x, static_cast<std::int32_t>(wholeY) + area.y, area.width,
-           area.height}};
+  return {found->pixels.get(), Covering(wholeX + area.x, wholeY + area.y, area.width, area.height)};
 }
 
 bool TextImages::InStepWith(cairo_t* cr) {

@@ -20,6 +20,7 @@ struct TextStyle {
   bool bold = false;
   double sizePx = 0;
   ui::Argb color = 0;
+  friend bool operator==(const TextStyle&, const TextStyle&) = default;
 };
 
 struct TextImage {
