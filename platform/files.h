@@ -29,6 +29,10 @@ bool FileSize(const std::string& path, std::uint64_t* size);
 bool MakeDirectory(const std::string& path);
 bool RemoveFile(const std::string& path);
 bool RemoveEmptyDirectory(const std::string& path);
+// Removes a file, a link as the link itself, or a folder with everything in it without ever
+// descending into a linked folder (Windows: reparse points likewise). True when nothing is
+// left at the path afterwards, also when nothing was there.
+bool RemovePathNoFollow(const std::string& path);
 // Replaces `to` with `from` in one step, so readers see the old or the new file, never half of one.
 bool SwapInFile(const std::string& from, const std::string& to);
 // False when the directory cannot be enumerated. "." and ".." are never listed.

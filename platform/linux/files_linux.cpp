@@ -6,6 +6,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <memory>
+#include <string>
+#include <vector>
 
 #include "platform/files.h"
 
@@ -15,6 +17,42 @@ namespace {
 struct DirCloser {
   void operator()(DIR* dir) const { closedir(dir); }
 };
+
+// Deeper trees than any package holds are refused rather than walked with a descriptor a level.
+constexpr int kMaxRemovalDepth = 128;
+
+bool RemoveAt(int parent, const char* name, int depth);
+
+// Empties the directory open at `directory` (a descriptor this call owns and closes).
+bool EmptyDirectory(int directory, int depth) {
+  std::unique_ptr<DIR, DirCloser> dir(fdopendir(directory));
+  if (!dir) {
+    close(directory);
+    return false;
+  }
+  bool ok = true;
+  std::vector<std::string> names;
+  while (dirent* entry = readdir(dir.get())) {
+    const std::string name = entry->d_name;
+    if (name != "." && name != "..") names.push_back(name);
+  }
+  // Names are gathered first: removing while reading may make readdir skip entries.
+  for (const auto& name : names) ok = RemoveAt(dirfd(dir.get()), name.c_str(), depth + 1) && ok;
+  return ok;
+}
+
+// Removes `name` below the open folder `parent`: anything but a real directory (links
+// included) is unlinked itself; a directory is opened without following and emptied first.
+bool RemoveAt(int parent, const char* name, int depth) {
+  struct stat info {};
+  if (fstatat(parent, name, &info, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
+  if (!S_ISDIR(info.st_mode)) return unlinkat(parent, name, 0) == 0 || errno == ENOENT;
+  if (depth >= kMaxRemovalDepth) return false;
+  const int directory = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (directory < 0) return false;
+  const bool emptied = EmptyDirectory(directory, depth);
+  return emptied && (unlinkat(parent, name, AT_REMOVEDIR) == 0 || errno == ENOENT);
+}
 
 }  // namespace
 
@@ -43,6 +81,11 @@ bool MakeDirectory(const std::string& path) { return mkdir(path.c_str(), 0755) =
 bool RemoveFile(const std::string& path) { return unlink(path.c_str()) == 0; }
 
 bool RemoveEmptyDirectory(const std::string& path) { return rmdir(path.c_str()) == 0; }
+
+bool RemovePathNoFollow(const std::string& path) {
+  if (path.empty()) return false;
+  return RemoveAt(AT_FDCWD, path.c_str(), 0);
+}
 
 bool SwapInFile(const std::string& from, const std::string& to) {
   // Flush the new content before it takes the old name, so a power loss cannot leave it empty.

@@ -23,6 +23,51 @@ std::string SearchPattern(const std::string& directory) {
   return directory + "\\*";
 }
 
+// Deeper trees than any package holds are refused rather than searched a level at a time.
+constexpr int kMaxRemovalDepth = 128;
+
+bool IsGone() {
+  const DWORD error = GetLastError();
+  return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+// A reparse point (symbolic link, junction, mount point) is removed as itself: a directory
+// one with RemoveDirectoryA, which never touches the target, a file one with DeleteFileA.
+bool RemoveEntry(const std::string& path, DWORD attributes, int depth);
+
+bool EmptyDirectory(const std::string& directory, int depth) {
+  std::vector<WIN32_FIND_DATAA> found;
+  {
+    WIN32_FIND_DATAA data{};
+    UniqueFind search(FindFirstFileA(SearchPattern(directory).c_str(), &data));
+    if (!search.Valid()) return IsGone();
+    do {
+      const std::string name = data.cFileName;
+      if (name != "." && name != "..") found.push_back(data);
+    } while (FindNextFileA(search.Get(), &data));
+  }
+  bool ok = true;
+  for (const auto& entry : found) {
+    ok = RemoveEntry(directory + "\\" + entry.cFileName, entry.dwFileAttributes, depth + 1) && ok;
+  }
+  return ok;
+}
+
+bool RemoveEntry(const std::string& path, DWORD attributes, int depth) {
+  const bool directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    return (directory ? RemoveDirectoryA(path.c_str()) : DeleteFileA(path.c_str())) != 0 || IsGone();
+  }
+  if (!directory) {
+    // A read-only file of the package is still the launcher's to replace.
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    return DeleteFileA(path.c_str()) != 0 || IsGone();
+  }
+  if (depth >= kMaxRemovalDepth) return false;
+  const bool emptied = EmptyDirectory(path, depth);
+  return emptied && (RemoveDirectoryA(path.c_str()) != 0 || IsGone());
+}
+
 }  // namespace
 
 bool PathExists(const std::string& path) { return !path.empty() && Attributes(path) != INVALID_FILE_ATTRIBUTES; }
@@ -49,6 +94,13 @@ bool MakeDirectory(const std::string& path) { return CreateDirectoryA(path.c_str
 bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
 
 bool RemoveEmptyDirectory(const std::string& path) { return RemoveDirectoryA(path.c_str()) != 0; }
+
+bool RemovePathNoFollow(const std::string& path) {
+  if (path.empty()) return false;
+  const DWORD attributes = Attributes(path);
+  if (attributes == INVALID_FILE_ATTRIBUTES) return IsGone();
+  return RemoveEntry(path, attributes, 0);
+}
 
 bool SwapInFile(const std::string& from, const std::string& to) {
   // Write-through: the new content is on disk before it takes the old name.

@@ -181,6 +181,32 @@ TEST_F(ScratchFolder, DeleteTreeEmptiesTheDownloadFolderButKeepsIt) {
   fs::current_path(original);
 }
 
+// Links into a folder outside the tree, and a link to a file outside it: removing the tree
+// removes the links themselves and leaves what they point to byte for byte.
+TEST_F(ScratchFolder, RemovePathNoFollowRemovesLinksButNeverWhatTheyPointTo) {
+  Write("outside/keep/deep.txt", "deep");
+  Write("outside/single.txt", "single");
+  Write("tree/own/file.bin", "own");
+  Write("tree/top.txt", "top");
+  std::error_code linkError;
+  fs::create_directory_symlink(root_ / "outside" / "keep", root_ / "tree" / "own" / "linked-folder", linkError);
+  if (!linkError) fs::create_symlink(root_ / "outside" / "single.txt", root_ / "tree" / "linked-file", linkError);
+  if (!linkError) fs::create_directory_symlink(root_ / "outside", root_ / "folder-link", linkError);
+  if (linkError) GTEST_SKIP() << "this system cannot make symbolic links here: " << linkError.message();
+
+  // A link given as the path itself is removed as a link.
+  EXPECT_TRUE(platform::RemovePathNoFollow(Path("folder-link")));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(root_ / "folder-link")));
+  EXPECT_TRUE(platform::RemovePathNoFollow(Path("tree")));
+  EXPECT_FALSE(fs::exists(fs::symlink_status(root_ / "tree")));
+  EXPECT_EQ(FileUtil::ReadAll(Path("outside/keep/deep.txt")), "deep");
+  EXPECT_EQ(FileUtil::ReadAll(Path("outside/single.txt")), "single");
+  // Nothing there is success too; a file is removed as such.
+  EXPECT_TRUE(platform::RemovePathNoFollow(Path("tree")));
+  EXPECT_TRUE(platform::RemovePathNoFollow(Path("outside/single.txt")));
+  EXPECT_FALSE(fs::exists(Path("outside/single.txt")));
+}
+
 TEST(NowMs, IsTheWallClockInMilliseconds) {
   const auto expected =
       std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
