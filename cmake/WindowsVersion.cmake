@@ -1,0 +1,30 @@
+# The Windows version resource, generated from the studio's cache variables: the file version is
+# LAUNCHER_VERSION with LAUNCHER_BUILD_NUMBER as its fourth part.
+if(NOT LAUNCHER_VERSION MATCHES "^[0-9]+\\.[0-9]+\\.[0-9]+$")
+  message(FATAL_ERROR "LAUNCHER_VERSION is \"${LAUNCHER_VERSION}\"; it takes three numbers: 1.2.3")
+endif()
+if(NOT LAUNCHER_BUILD_NUMBER MATCHES "^[0-9]+$")
+  message(FATAL_ERROR "LAUNCHER_BUILD_NUMBER is \"${LAUNCHER_BUILD_NUMBER}\"; it takes a number")
+endif()
+set(LAUNCHER_FILE_VERSION "${LAUNCHER_VERSION}.${LAUNCHER_BUILD_NUMBER}")
+string(REPLACE "." ";" _version_parts "${LAUNCHER_FILE_VERSION}")
+foreach(part IN LISTS _version_parts)
+  # Each part is one 16-bit half of VS_FIXEDFILEINFO's version words.
+  if(part GREATER 65535)
+    message(FATAL_ERROR "File version ${LAUNCHER_FILE_VERSION}: each part must be at most 65535")
+  endif()
+endforeach()
+string(REPLACE ";" "," LAUNCHER_FILE_VERSION_COMMAS "${_version_parts}")
+
+# Resource-script string literals: a quote is doubled, a backslash escapes.
+function(launcher_rc_string out value)
+  string(REPLACE "\\" "\\\\" value "${value}")
+  string(REPLACE "\"" "\"\"" value "${value}")
+  set(${out} "${value}" PARENT_SCOPE)
+endfunction()
+launcher_rc_string(LAUNCHER_PRODUCT_NAME_RC "${LAUNCHER_PRODUCT_NAME}")
+launcher_rc_string(LAUNCHER_COMPANY_NAME_RC "${LAUNCHER_COMPANY_NAME}")
+launcher_rc_string(LAUNCHER_FILE_DESCRIPTION_RC "${LAUNCHER_FILE_DESCRIPTION}")
+launcher_rc_string(LAUNCHER_COPYRIGHT_RC "${LAUNCHER_COPYRIGHT}")
+set(LAUNCHER_VERSION_RC ${PROJECT_BINARY_DIR}/generated/launcher_version.rc)
+configure_file(${PROJECT_SOURCE_DIR}/resources/version.rc.in ${LAUNCHER_VERSION_RC} @ONLY)
