@@ -1,14 +1,17 @@
-// Settings every transfer of the launcher shares: progress reporting, the low-speed rule,
-// redirects and certificate checks.
+// Settings every transfer of the launcher shares, set in one place: progress reporting, the
+// low-speed rule, time-outs, redirects, certificate checks. Requests and downloads differ only in the fields of
+// TransferOptions.
 #pragma once
 
 #include <curl/curl.h>
+
+#include <string>
 
 #include "net/transfer_callback.h"
 
 namespace curl_options {
 
-// A transfer below this many bytes per second for this many seconds is abandoned.
+// A document transfer below this many bytes per second for this many seconds is abandoned.
 inline constexpr long kLowSpeedLimit = 1;
 inline constexpr long kLowSpeedTime = 5;
 // A redirect loop must end; libcurl of this era follows redirects without limit by default.
@@ -19,9 +22,23 @@ inline constexpr long kMaxRedirects = 30;
 int ReportProgress(void* callback, curl_off_t downloadTotal, curl_off_t downloadNow, curl_off_t uploadTotal,
                    curl_off_t uploadNow);
 
-// Turns progress reporting on with ReportProgress and `callback` as its data.
-void SetProgress(CURL* handle, const TransferCallback* callback);
-// Both certificate checks off when the build says so; libcurl's verifying defaults otherwise.
-void SetCertificateChecks(CURL* handle);
+// What one transfer sets; the rest is the same for all.
+struct TransferOptions {
+  std::string url;
+  curl_write_callback write = nullptr;
+  void* writeData = nullptr;
+  curl_xferinfo_callback progress = &ReportProgress;
+  void* progressData = nullptr;  // a TransferCallback for ReportProgress
+  long connectTimeoutMs = 0;     // 0: libcurl's own
+  long timeoutMs = 0;            // the whole transfer; 0: none
+  long lowSpeedLimit = kLowSpeedLimit;
+  long lowSpeedTime = kLowSpeedTime;
+  curl_slist* headers = nullptr;  // must outlive the transfer
+  bool verbose = false;           // libcurl's trace on standard error
+  std::string range;              // "N-" or empty for the whole body
+};
+
+// Sets every option of one transfer on `handle`.
+void Apply(CURL* handle, const TransferOptions& options);
 
 }  // namespace curl_options

@@ -1,6 +1,7 @@
-// Document request: one GET into memory. Only the HTTP status decides the outcome: 200 is
-// "succ" (with whatever body arrived), 408 "timeout", anything else "error"; libcurl's own
-// result only enters the message text.
+// Document request: one GET into memory, bounded as a whole (connection and answer) by the
+// time-out it is given. Only the HTTP status decides the outcome: 200 is "succ" (with whatever
+// body arrived), 408 "timeout", anything else "error"; libcurl's own result only enters the
+// message text.
 #include <cstdio>
 #include <string>
 
@@ -25,7 +26,7 @@ std::size_t AppendToResponse(char* data, std::size_t size, std::size_t count, vo
 }  // namespace
 
 void HttpUtil::Request(const std::string& url, const std::string& body, const TransferCallback& callback,
-                       int connectTimeout) {
+                       long timeoutMs) {
   const std::string requestUrl = url;
   const std::string requestBody = body;
   CurlEasy handle = MakeCurlEasy();
@@ -35,20 +36,18 @@ void HttpUtil::Request(const std::string& url, const std::string& body, const Tr
   }
   CurlHeaderList headers(curl_slist_append(nullptr, "Connection: close"));
   std::string response;
+  curl_options::TransferOptions options;
+  options.url = requestUrl;
+  options.write = &AppendToResponse;
+  options.writeData = &response;
+  options.progressData = const_cast<TransferCallback*>(&callback);
+  // One bound for the connection and the whole answer: a server that accepts and never answers,
+  // or trickles, must not keep the failover from the next server.
+  options.connectTimeoutMs = timeoutMs;
+  options.timeoutMs = timeoutMs;
+  options.headers = headers.get();
   CURL* curl = handle.get();
-  curl_easy_setopt(curl, CURLOPT_URL, requestUrl.c_str());
-  curl_easy_setopt(curl, CURLOPT_HTTPGET, 1L);
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &AppendToResponse);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &response);
-  curl_options::SetProgress(curl, &callback);
-  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, static_cast<long>(connectTimeout));
-  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, curl_options::kMaxRedirects);
-  curl_options::SetCertificateChecks(curl);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, curl_options::kLowSpeedLimit);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, curl_options::kLowSpeedTime);
-  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
+  curl_options::Apply(curl, options);
 
   const CURLcode result = curl_easy_perform(curl);
   long status = -1;

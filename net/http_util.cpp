@@ -107,23 +107,18 @@ void HttpUtil::Download(const DownloadTask& task) {
   }
   CURL* curl = handle.get();
   BodySink sink{curl, file.get(), {}, task.maxBodyBytes, 0};
-  curl_easy_setopt(curl, CURLOPT_URL, task.url.c_str());
-  curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-  curl_easy_setopt(curl, CURLOPT_MAXREDIRS, curl_options::kMaxRedirects);
-  curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, toFile ? &WriteToFile : &AppendToBody);
-  curl_easy_setopt(curl, CURLOPT_WRITEDATA, &sink);
-  curl_options::SetProgress(curl, &callback);
-  curl_options::SetCertificateChecks(curl);
-  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, curl_options::kLowSpeedLimit);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, curl_options::kLowSpeedTime);
-  curl_easy_setopt(curl, CURLOPT_VERBOSE, 1L);
+  curl_options::TransferOptions options;
+  options.url = task.url;
+  options.write = toFile ? &WriteToFile : &AppendToBody;
+  options.writeData = &sink;
+  options.progressData = const_cast<TransferCallback*>(&callback);
+  options.verbose = true;
   // The range is asked for as a plain byte range rather than libcurl's resume option: that option
   // turns an answer without Content-Range (an error page, or a server ignoring ranges) into a
   // range error that would fail every retry the same way. Here such an answer ends as its status
   // says, and an ignored range appends the whole body for the digest check to reject.
-  const std::string range = std::to_string(offset) + "-";
-  curl_easy_setopt(curl, CURLOPT_RANGE, offset != 0 ? range.c_str() : nullptr);
+  if (offset != 0) options.range = std::to_string(offset) + "-";
+  curl_options::Apply(curl, options);
 
   CURLcode result = curl_easy_perform(curl);
   long status = -1;

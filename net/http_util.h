@@ -11,14 +11,15 @@ struct RequestTask {
   std::string url;
   std::string body;  // only logged
   TransferCallback callback;
-  int connectTimeout = 0;  // seconds
+  long timeoutMs = 0;  // bounds the connection and the whole request
 };
 
 class HttpUtil {
  public:
   // Synchronous: "trans" while the length is known, then exactly one "succ" or "fail".
   static void Download(const DownloadTask& task);
-  // Synchronous: "trans" while the length is known, then "succ" (200), "timeout" (408) or "error".
+  // Synchronous, at most `timeoutMs` for connection and answer together: "trans" while the
+  // length is known, then "succ" (200), "timeout" (408) or "error".
   static void Request(const std::string& url, const std::string& body, const TransferCallback& callback,
-                      int connectTimeout);
+                      long timeoutMs);
 };

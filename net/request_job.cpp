@@ -5,5 +5,5 @@
 #include "net/background_tasks.h"
 
 void RunRequest(RequestTask task) {
-  RunDetached([task = std::move(task)] { HttpUtil::Request(task.url, task.body, task.callback, task.connectTimeout); });
+  RunDetached([task = std::move(task)] { HttpUtil::Request(task.url, task.body, task.callback, task.timeoutMs); });
 }

@@ -61,7 +61,7 @@ void StartAttempt(const std::shared_ptr<AttemptState>& state, const FailoverSett
   task.callback = [state, callback](const std::string& status, const std::string& payload, double, double) {
     OnAttemptResult(state, callback, status, payload);
   };
-  task.connectTimeout = timeout;
+  task.timeoutMs = timeout;
   try {
     RunRequest(std::move(task));
   } catch (const std::exception& error) {

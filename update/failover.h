@@ -3,8 +3,9 @@
 // Policy: one attempt at a time. After an initial pause the loop looks at the attempt state
 // every poll interval; when no attempt is in flight it starts the next one, rotating over the
 // URLs and starting at position 1 (modulo the count: the only URL when there is one, the
-// second when there are several). The budget is the sum of the poll pauses only, so an attempt
-// that hangs keeps later ones from starting until the budget is spent. The caller hears
+// second when there are several). The budget is the sum of the poll pauses only; every attempt
+// ends within the attempt time-out (connection and answer together), so a server that hangs or
+// trickles costs at most that much before the next one is tried. The caller hears
 // "fail"/"onTimeout" per failed attempt (408 counts as a time-out), then exactly one of "succ"
 // (with the body) or "allTimeout"; anything an attempt reports after that is dropped.
 #pragma once
@@ -25,7 +26,7 @@ struct FailoverSettings {
   int allTimeoutMs = 12000;  // budget, counted as the sum of the poll pauses
   FailoverCallback callback;
   std::vector<std::string> urls;
-  int attemptTimeout = 6000;  // handed to every request as its connect time-out, seconds
+  int attemptTimeout = 6000;  // milliseconds: bounds each attempt's connection and whole request
 };
 
 // Message of the empty list and of the spent budget.

@@ -11,6 +11,7 @@
 #include "net/http_util.h"
 #include "tests/net/transfer_recorder.h"
 #include "tests/support/content_server.h"
+#include "tests/support/hung_listener.h"
 
 using testsupport::ContentServer;
 using testsupport::Fault;
@@ -24,9 +25,9 @@ class RequestTest : public ::testing::Test {
  protected:
   void SetUp() override { server_.AddFile("MorvanePC1/config.json", kConfig); }
 
-  std::string Request(const std::string& url, int connectTimeout = 6000) {
+  std::string Request(const std::string& url, long timeoutMs = 6000) {
     ::testing::internal::CaptureStdout();
-    HttpUtil::Request(url, "", recorder_.Callback(), connectTimeout);
+    HttpUtil::Request(url, "", recorder_.Callback(), timeoutMs);
     return ::testing::internal::GetCapturedStdout();
   }
 
@@ -168,6 +169,21 @@ TEST(RequestWithoutAnswerTest, SilentServerIsErrorWithStatusZeroAfterTheLowSpeed
   EXPECT_EQ(out.rfind("curlcode = 28, ret_code = 0\n", 0), 0u);
   EXPECT_GE(elapsed, std::chrono::seconds(4));
   EXPECT_LT(elapsed, std::chrono::seconds(20));
+}
+
+// The time limit bounds the whole request, the connection included: a mirror whose connections
+// hang must cost a failover no more than one attempt's limit.
+TEST_F(RequestTest, ConnectionThatNeverCompletesEndsAtTheTimeLimit) {
+  testsupport::HungListener hung;
+  ASSERT_NE(hung.Port(), 0);
+  const auto started = std::chrono::steady_clock::now();
+  const std::string out = Request(hung.BaseUrl() + "MorvanePC1/config.json", 400);
+  const auto elapsed = std::chrono::steady_clock::now() - started;
+
+  ExpectFailure("error", 0, "Timeout was reached");
+  EXPECT_EQ(out.rfind("curlcode = 28, ret_code = 0\n", 0), 0u) << out;
+  EXPECT_GE(elapsed, std::chrono::milliseconds(380));
+  EXPECT_LT(elapsed, std::chrono::milliseconds(2500));
 }
 
 }  // namespace

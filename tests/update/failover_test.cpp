@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "content_server.h"
+#include "hung_listener.h"
 #include "test_helpers.h"
 
 namespace updatetest {
@@ -220,6 +221,27 @@ TEST(Failover, SuccessAfterTheBudgetIsDropped) {
   std::this_thread::sleep_for(1500ms);
   EXPECT_EQ((std::vector<std::string>{"allTimeout"}), Statuses(recorder->Rows()));
   EXPECT_EQ(1, server.RequestCount(kPath));
+}
+
+// Each attempt is bounded by the attempt time-out, so a mirror whose connections hang costs one
+// time-out and the next mirror answers well within the budget.
+TEST(Failover, HangingMirrorCostsOneAttemptTimeOutThenTheNextAnswers) {
+  testsupport::HungListener hung;
+  ASSERT_NE(hung.Port(), 0);
+  ContentServer healthy;
+  healthy.AddFile(kPath, "{}");
+  FailoverSettings timings = ScaledTimings();
+  timings.allTimeoutMs = 3000;
+  timings.attemptTimeout = 300;
+  auto recorder = std::make_shared<Recorder>();
+  const auto started = Clock::now();
+  // The first attempt goes to the second URL: the hanging one.
+  RequestWithFailover({healthy.Url(kPath), hung.BaseUrl() + kPath}, RecordInto(recorder), timings);
+  const std::vector<Row> rows = WaitForEnd(recorder, 5s);
+  ASSERT_EQ((std::vector<std::string>{"succ"}), Statuses(rows));
+  EXPECT_GE(MsBetween(started, rows[0].at), 50 + 300);
+  EXPECT_LT(MsBetween(started, rows[0].at), 1500);
+  EXPECT_EQ(1, healthy.RequestCount(kPath));
 }
 
 }  // namespace
