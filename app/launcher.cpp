@@ -95,6 +95,9 @@ void Launcher::ShowMessage(const std::string& text, const std::string& caption, 
 }
 
 void Launcher::StartCheck() {
+  // A link in the download folder's place would have the archive written, and later the
+  // folder's content deleted, wherever it points: the link goes and a folder of ours is made.
+  if (platform::IsLink(settings::channelId)) platform::RemovePathNoFollow(settings::channelId);
   FileUtil::CreateDir(settings::channelId);  // exists already on a retry: that is fine
   splash_->SetStageVisible(true);
   splash_->SetFillVisible(true);
@@ -266,7 +269,11 @@ int Launcher::ShowRetryDialog(const std::string& message, const std::string& cap
 void Launcher::RemoveDownloadFolder() {
   try {
     FileUtil::DeleteTree();
-    platform::RemoveEmptyDirectory(settings::channelId);
+    if (platform::IsLink(settings::channelId)) {
+      platform::RemovePathNoFollow(settings::channelId);  // the link only, never what it points to
+    } else {
+      platform::RemoveEmptyDirectory(settings::channelId);
+    }
   } catch (const std::exception&) {
     // Cleaning up is a courtesy; a folder that stays does no harm.
   }

@@ -13,6 +13,7 @@
 #include "net/curl_handle.h"
 #include "net/curl_options.h"
 #include "net/transfer_words.h"
+#include "platform/files.h"
 
 namespace {
 
@@ -63,10 +64,13 @@ std::size_t AppendToBody(char* data, std::size_t size, std::size_t count, void* 
 // The offset the local file really allows. Bytes past the offset are cut off, so the range the
 // server sends continues the file exactly; a file shorter than the offset (or none) cannot be
 // continued, and the download starts over.
+// A link in the archive's place is never continued (nor cut): the download starts over and the
+// link is replaced by a file of its own.
 std::uint64_t ResumableOffset(const std::string& path, std::uint64_t requested) {
   if (requested == 0) return 0;
   std::error_code error;
-  const std::uint64_t size = std::filesystem::file_size(path, error);
+  std::uint64_t size = 0;
+  if (!platform::FileSize(path, &size)) error = std::make_error_code(std::errc::no_such_file_or_directory);
   if (!error && size > requested) std::filesystem::resize_file(path, requested, error);
   if (error || size < requested) {
     std::printf("cannot resume %s from %llu bytes, downloading from the start\n", path.c_str(),
@@ -92,7 +96,8 @@ void HttpUtil::Download(const DownloadTask& task) {
   std::uint64_t offset = task.resumeOffset;
   if (toFile) {
     offset = ResumableOffset(task.localPath, offset);
-    file.reset(std::fopen(task.localPath.c_str(), offset != 0 ? "ab+" : "wb"));
+    file.reset(platform::OpenFileNoFollow(task.localPath,
+                                          offset != 0 ? platform::WriteMode::Append : platform::WriteMode::Replace));
     if (!file) {
       callback(transfer::kFail, transfer::kCannotOpenLocalFile + task.localPath, 0, 0);
       return;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <fstream>
 #include <iterator>
+#include <memory>
 #include <sstream>
 
 #include "app/settings.h"
@@ -26,23 +27,45 @@ std::string FileUtil::ReadAll(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-void FileUtil::WriteAll(const std::string& path, const std::string& text) {
-  std::ofstream out(path, std::ios::out | std::ios::trunc);
-  if (out) out << text;
+namespace {
+
+struct StreamCloser {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+// What the platform's text mode would write: Windows ends lines with CR LF.
+std::string InTextMode(const std::string& text) {
+#ifdef _WIN32
+  std::string converted;
+  converted.reserve(text.size() + text.size() / 16);
+  for (char c : text) {
+    if (c == '\n') converted.push_back('\r');
+    converted.push_back(c);
+  }
+  return converted;
+#else
+  return text;
+#endif
 }
+
+// A new file under `path` holding `text`; a link at the path is replaced, never written through.
+bool WriteNewFile(const std::string& path, const std::string& text) {
+  std::unique_ptr<std::FILE, StreamCloser> out(platform::OpenFileNoFollow(path, platform::WriteMode::Replace));
+  if (!out) return false;
+  const std::string bytes = InTextMode(text);
+  const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out.get()) == bytes.size();
+  return std::fclose(out.release()) == 0 && written;
+}
+
+}  // namespace
+
+void FileUtil::WriteAll(const std::string& path, const std::string& text) { WriteNewFile(path, text); }
 
 bool FileUtil::WriteAllAtomically(const std::string& path, const std::string& text) {
   const std::string temporary = path + ".tmp";
-  {
-    std::ofstream out(temporary, std::ios::out | std::ios::trunc);
-    if (!out) return false;
-    out << text;
-    out.flush();
-    if (!out) {
-      out.close();
-      platform::RemoveFile(temporary);
-      return false;
-    }
+  if (!WriteNewFile(temporary, text)) {
+    platform::RemoveFile(temporary);
+    return false;
   }
   if (platform::SwapInFile(temporary, path)) return true;
   platform::RemoveFile(temporary);
@@ -95,19 +118,16 @@ void FileUtil::Walk(const std::string& directory, const std::string& prefix, con
 void FileUtil::DeleteTree() { DeleteTreeOf(settings::channelId); }
 
 void FileUtil::DeleteTreeOf(const std::string& folder) {
-  if (!platform::IsDirectory(folder)) {
+  // A link in the folder's place is not the folder: what it points to is never emptied.
+  if (!platform::IsDirectory(folder) || platform::IsLink(folder)) {
     std::printf("attempt to delete dir not exsits!!!\n%s\n", folder.c_str());
     return;
   }
+  // Entries are removed as themselves: a link inside goes, the folder it points to stays.
   // A file that cannot be deleted stays, and so does its folder; nothing stops the caller.
-  Walk(folder, "", [&folder](const std::string& kind, const std::string& relativePath, const std::string&) {
-    const std::string path = JoinPath(folder, relativePath);
-    if (kind == "file") {
-      platform::RemoveFile(path);
-    } else {
-      platform::RemoveEmptyDirectory(path);
-    }
-  });
+  std::vector<platform::DirEntry> entries;
+  if (!platform::ListDirectory(folder, &entries)) return;
+  for (const auto& entry : entries) platform::RemovePathNoFollow(JoinPath(folder, entry.name));
 }
 
 std::vector<std::string> StringUtil::Split(const std::string& text, const std::string& delimiter) {

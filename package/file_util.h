@@ -20,7 +20,8 @@ class FileUtil {
   static std::uint64_t Size(const std::string& path);
   // The whole file read in text mode; empty when it does not exist.
   static std::string ReadAll(const std::string& path);
-  // Creates or truncates the file and writes the text in text mode; silently skipped when it cannot be opened.
+  // Replaces the file (a link at the path included, never its target) by one holding the text
+  // in text mode; silently skipped when it cannot be made.
   static void WriteAll(const std::string& path, const std::string& text);
   // Writes beside the file, then replaces it, so a crash leaves the old or the new content, never a torn one.
   // False when nothing could be written.
@@ -33,7 +34,8 @@ class FileUtil {
   static std::string JoinPath(const std::string& first, const std::string& second);
   // Post-order: a subdirectory's contents before the subdirectory, subdirectories before files.
   static void Walk(const std::string& directory, const std::string& prefix, const WalkVisitor& visitor);
-  // Empties the channel's download folder (the folder itself stays).
+  // Empties the channel's download folder (the folder itself stays), removing links inside as
+  // links; a link in the folder's place is left for the caller to remove.
   static void DeleteTree();
   // Empties `folder` the same way; DeleteTree is this on the download folder.
   static void DeleteTreeOf(const std::string& folder);

@@ -2,7 +2,11 @@
 
 #ifdef _WIN32
 
-OutputFile::OutputFile(const std::string& path, std::optional<std::uint32_t>) : file_(std::fopen(path.c_str(), "wb")) {}
+#include "platform/files.h"
+
+// A link at the path is replaced, never written through.
+OutputFile::OutputFile(const std::string& path, std::optional<std::uint32_t>)
+    : file_(platform::OpenFileNoFollow(path, platform::WriteMode::Replace)) {}
 
 OutputFile::~OutputFile() {
   if (file_ != nullptr) std::fclose(file_);

@@ -1,7 +1,7 @@
 // The file an archive entry is written to.
 //
-// An existing file is replaced. On Unix whatever is at the path is unlinked first: a symbolic
-// link planted in the data folder is dropped, never followed, so it cannot redirect the write.
+// An existing file is replaced. A symbolic link (on Windows any reparse point) planted in the
+// data folder is dropped, never followed, so it cannot redirect the write.
 #pragma once
 
 #include <cstddef>

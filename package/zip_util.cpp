@@ -109,9 +109,12 @@ class Extraction {
   }
 
  private:
-  // Entries of one package share their folders; each is created or found once per run.
+  // Entries of one package share their folders; each is created or found once per run. A link
+  // in a folder's place is removed as a link and a real folder made, so that no entry is
+  // written through it to wherever it points.
   bool EnsureFolder(const std::string& path) {
     if (readyFolders_.count(path) != 0) return true;
+    if (platform::IsLink(path) && !platform::RemovePathNoFollow(path)) return false;
     if (!EnsureDirectory(path)) return false;
     readyFolders_.insert(path);
     return true;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -23,8 +24,20 @@ struct DirEntry {
 // True when the path's attributes can be read (file or directory).
 bool PathExists(const std::string& path);
 bool IsDirectory(const std::string& path);
-// False when the file cannot be opened; otherwise *size holds its full 64-bit size.
+// True when the path names a symbolic link itself (Windows: any reparse point); a trailing
+// separator does not make it name the link's target.
+bool IsLink(const std::string& path);
+// False when the path is not a plain file of its own (a link, a folder, a device) or cannot be
+// opened; otherwise *size holds its full 64-bit size.
 bool FileSize(const std::string& path, std::uint64_t* size);
+
+enum class WriteMode {
+  Replace,  // a new, empty file takes the name; a link or file that held it is removed first
+  Append,   // writes go to the end of the plain file at the name, made if missing
+};
+// A stream for binary writing that never reaches through a link at the path's last component:
+// Replace removes the link, Append refuses it. Null when it cannot be opened; the caller closes it.
+std::FILE* OpenFileNoFollow(const std::string& path, WriteMode mode);
 // Creates exactly one level; false when it exists already or cannot be made.
 bool MakeDirectory(const std::string& path);
 bool RemoveFile(const std::string& path);

@@ -54,6 +54,12 @@ bool RemoveAt(int parent, const char* name, int depth) {
   return emptied && (unlinkat(parent, name, AT_REMOVEDIR) == 0 || errno == ENOENT);
 }
 
+// "name/" makes the system resolve a link at "name"; the link itself is meant.
+std::string WithoutTrailingSeparators(std::string path) {
+  while (path.size() > 1 && path.back() == '/') path.pop_back();
+  return path;
+}
+
 }  // namespace
 
 bool PathExists(const std::string& path) {
@@ -66,8 +72,14 @@ bool IsDirectory(const std::string& path) {
   return !path.empty() && stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
+bool IsLink(const std::string& path) {
+  struct stat info {};
+  return !path.empty() && lstat(WithoutTrailingSeparators(path).c_str(), &info) == 0 && S_ISLNK(info.st_mode);
+}
+
 bool FileSize(const std::string& path, std::uint64_t* size) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // O_NONBLOCK: a pipe planted under the name must not hang the caller.
+  const int fd = open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat info {};
   const bool ok = fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
@@ -84,7 +96,36 @@ bool RemoveEmptyDirectory(const std::string& path) { return rmdir(path.c_str()) 
 
 bool RemovePathNoFollow(const std::string& path) {
   if (path.empty()) return false;
-  return RemoveAt(AT_FDCWD, path.c_str(), 0);
+  return RemoveAt(AT_FDCWD, WithoutTrailingSeparators(path).c_str(), 0);
+}
+
+std::FILE* OpenFileNoFollow(const std::string& path, WriteMode mode) {
+  constexpr mode_t kMode = 0666;  // narrowed by the umask, as fopen would
+  int fd = -1;
+  if (mode == WriteMode::Replace) {
+    // A link or a plain file is unlinked first: a link is dropped instead of written through,
+    // and a file another name shares is never truncated. O_EXCL then refuses anything that
+    // appeared in between. A device or pipe under the name is written as before, never removed.
+    struct stat info {};
+    const bool present = lstat(path.c_str(), &info) == 0;
+    if (present && (S_ISLNK(info.st_mode) || S_ISREG(info.st_mode)) && unlink(path.c_str()) != 0) return nullptr;
+    if (present && !S_ISLNK(info.st_mode) && !S_ISREG(info.st_mode)) {
+      fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+    } else {
+      fd = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kMode);
+    }
+  } else {
+    fd = open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC, kMode);
+    struct stat info {};
+    if (fd >= 0 && (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))) {
+      close(fd);
+      return nullptr;
+    }
+  }
+  if (fd < 0) return nullptr;
+  std::FILE* stream = fdopen(fd, mode == WriteMode::Replace ? "wb" : "ab");
+  if (stream == nullptr) close(fd);
+  return stream;
 }
 
 bool SwapInFile(const std::string& from, const std::string& to) {

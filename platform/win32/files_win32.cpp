@@ -1,6 +1,9 @@
 // Files and directories through the narrow (ANSI code page) Win32 functions, so paths are
 // the same bytes the rest of the launcher composes.
 #include <windows.h>
+// After windows.h.
+#include <fcntl.h>
+#include <io.h>
 
 #include <vector>
 
@@ -21,6 +24,12 @@ DWORD Attributes(const std::string& path) { return GetFileAttributesA(path.c_str
 std::string SearchPattern(const std::string& directory) {
   if (!directory.empty() && (directory.back() == '\\' || directory.back() == '/')) return directory + "*";
   return directory + "\\*";
+}
+
+// "name\\" makes the system look through a reparse point at "name"; the point itself is meant.
+std::string WithoutTrailingSeparators(std::string path) {
+  while (path.size() > 1 && (path.back() == '\\' || path.back() == '/')) path.pop_back();
+  return path;
 }
 
 // Deeper trees than any package holds are refused rather than searched a level at a time.
@@ -78,14 +87,22 @@ bool IsDirectory(const std::string& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+bool IsLink(const std::string& path) {
+  if (path.empty()) return false;
+  const DWORD attributes = Attributes(WithoutTrailingSeparators(path));
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
 bool FileSize(const std::string& path, std::uint64_t* size) {
-  // Query access only: a file another handle is writing can still be sized.
+  // Query access only: a file another handle is writing can still be sized. The reparse point
+  // itself is opened, so a link is seen as what it is rather than as its target.
   UniqueHandle file(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file) return false;
-  LARGE_INTEGER value{};
-  if (!GetFileSizeEx(file.Get(), &value)) return false;
-  *size = static_cast<std::uint64_t>(value.QuadPart);
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(file.Get(), &info)) return false;
+  if ((info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) return false;
+  *size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
   return true;
 }
 
@@ -97,9 +114,31 @@ bool RemoveEmptyDirectory(const std::string& path) { return RemoveDirectoryA(pat
 
 bool RemovePathNoFollow(const std::string& path) {
   if (path.empty()) return false;
-  const DWORD attributes = Attributes(path);
+  const std::string name = WithoutTrailingSeparators(path);
+  const DWORD attributes = Attributes(name);
   if (attributes == INVALID_FILE_ATTRIBUTES) return IsGone();
-  return RemoveEntry(path, attributes, 0);
+  return RemoveEntry(name, attributes, 0);
+}
+
+std::FILE* OpenFileNoFollow(const std::string& path, WriteMode mode) {
+  const bool replace = mode == WriteMode::Replace;
+  if (replace && IsLink(path) && !RemovePathNoFollow(path)) return nullptr;
+  // FILE_FLAG_OPEN_REPARSE_POINT: should a link appear in between, the link is opened, never its target.
+  UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                replace ? CREATE_ALWAYS : OPEN_ALWAYS,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  if (!file) return nullptr;
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!GetFileInformationByHandle(file.Get(), &info) ||
+      (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    return nullptr;
+  }
+  const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(file.Get()), replace ? 0 : _O_APPEND);
+  if (fd < 0) return nullptr;
+  file.Release();  // the descriptor owns the handle now
+  std::FILE* stream = _fdopen(fd, replace ? "wb" : "ab");
+  if (stream == nullptr) _close(fd);
+  return stream;
 }
 
 bool SwapInFile(const std::string& from, const std::string& to) {

@@ -29,6 +29,8 @@ class UniqueHandle {
   HANDLE Get() const { return handle_; }
   bool Valid() const { return handle_ != nullptr && handle_ != INVALID_HANDLE_VALUE; }
   explicit operator bool() const { return Valid(); }
+  // Gives the handle up to a new owner; nothing is closed.
+  HANDLE Release() { return std::exchange(handle_, nullptr); }
 
  private:
   void Close() {

@@ -1,0 +1,93 @@
+// The real launcher beside files that are not its own: links planted in its working folder,
+// names a server sends that point elsewhere, a record it cannot keep, a game copy of another
+// install. Whatever happens, every file outside the package stays byte for byte as it was.
+#include <sys/stat.h>
+
+#include <functional>
+#include <map>
+
+#include "app/texts.h"
+#include "platform/text_encoding.h"
+#include "tests/e2e/launcher_fixture.h"
+
+namespace e2e {
+namespace {
+
+// Relative path → what is there: a link's target, or a file's size and a hash of its bytes.
+using Snapshot = std::map<std::string, std::string>;
+
+class ForeignFilesTest : public LauncherFixture {
+ protected:
+  void SetUp() override {
+    LauncherFixture::SetUp();
+    outside_ = root_ / "outside";
+    WriteText(outside_ / "keep" / "notes.txt", "the player's notes");
+    WriteText(outside_ / "keep" / "sub" / "deep.bin", std::string(4096, '\x5a'));
+    WriteText(outside_ / "secret.txt", "a file of the player");
+    WriteText(outside_ / "assets" / "pack0.bin", "assets of another program");
+    WriteText(outside_ / "record.txt", "zipName=not the launcher's");
+  }
+
+  void InstallFirstVersion() {
+    Publish("1.0.0");
+    StartServer();
+    const LauncherRun run = RunLauncher({});
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    ASSERT_EQ(ReadText(DataFolder() / "version.txt"), "1.0.0") << run.output;
+  }
+
+  // Every file and link below `folder`, with its content.
+  static Snapshot Take(const fs::path& folder) {
+    Snapshot files;
+    for (auto it = fs::recursive_directory_iterator(folder); it != fs::recursive_directory_iterator(); ++it) {
+      const std::string relative = fs::relative(it->path(), folder).string();
+      if (it->is_symlink()) {
+        files[relative] = "->" + fs::read_symlink(it->path()).string();
+      } else if (it->is_regular_file()) {
+        const std::string bytes = ReadText(it->path());
+        files[relative] =
+            std::to_string(bytes.size()) + " bytes, hash " + std::to_string(std::hash<std::string>()(bytes));
+      }
+    }
+    return files;
+  }
+
+  fs::path outside_;
+};
+
+TEST_F(ForeignFilesTest, DownloadFolderLinkedElsewhereLosesOnlyTheLink) {
+  InstallFirstVersion();
+  const Snapshot before = Take(outside_);
+  fs::create_directory_symlink(outside_ / "keep", DownloadFolder());
+
+  const LauncherRun run = RunLauncher({"again"});
+
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_EQ(GameRuns(2).size(), 2u) << run.output;
+  EXPECT_EQ(Take(outside_), before);
+  EXPECT_FALSE(fs::exists(fs::symlink_status(DownloadFolder()))) << "the link itself is removed";
+}
+
+TEST_F(ForeignFilesTest, LinksInPlaceOfTheArchiveARecordTemporaryAndAPackageFolderAreReplacedNotFollowed) {
+  InstallFirstVersion();
+  Publish("1.0.1", {"1.0.x"});
+  fs::create_directories(DownloadFolder());
+  fs::create_symlink(outside_ / "secret.txt", DownloadFolder() / "res_1_0_1.zip");
+  fs::create_symlink(outside_ / "record.txt", DataFolder() / "downloadRecord.tmp");
+  fs::remove_all(DataFolder() / "assets");
+  fs::create_directory_symlink(outside_ / "assets", DataFolder() / "assets");
+  const Snapshot before = Take(outside_);
+
+  const LauncherRun run = RunLauncher({"updated"});
+
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_EQ(Take(outside_), before);
+  EXPECT_EQ(ReadText(DataFolder() / "version.txt"), "1.0.1");
+  EXPECT_FALSE(fs::is_symlink(DataFolder() / "assets"));
+  EXPECT_EQ(ReadText(DataFolder() / "assets" / "pack0.bin"), ReadText(root_ / "build_1.0.1" / "assets" / "pack0.bin"));
+  EXPECT_NE(ReadText(DataFolder() / "downloadRecord").find("res_1_0_1.zip"), std::string::npos);
+  EXPECT_EQ(GameRuns(2).size(), 2u) << run.output;
+}
+
+}  // namespace
+}  // namespace e2e
