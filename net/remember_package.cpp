@@ -1,5 +1,6 @@
 #include "net/remember_package.h"
 
+#include "net/archive_name.h"
 #include "net/download_record.h"
 #include "package/file_util.h"
 #include "platform/files.h"
@@ -7,7 +8,10 @@
 void RememberPackage(const std::string& zipPath, const std::string& zipMd5) {
   const std::string oldName = DownloadRecord::Get(DownloadRecord::kZipName);
   const std::string oldMd5 = DownloadRecord::Get(DownloadRecord::kZipMd5);
-  if (!oldName.empty()) {
+  // Only an archive in the download folder is the launcher's to delete: a record naming any
+  // other file (written by hand, or by a launcher that took any name from its server) has the
+  // value replaced below, the file left alone.
+  if (!oldName.empty() && IsDownloadFolderArchiveName(oldName)) {
     const bool otherArchive = FileUtil::Exists(oldName) && oldName != zipPath;
     if (otherArchive || zipMd5 != oldMd5) platform::RemoveFile(oldName);  // failures do not matter here
   }

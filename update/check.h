@@ -67,7 +67,7 @@ class Check : public UpdateCheck {
   void Evaluate(const std::string& text, const ResultCallback& callback);
 
   // Throws on a text that is not a JSON object, on members of the wrong type, on a negative
-  // size and on an archive name that would reach outside the working folder.
+  // size and on an archive name other than a plain file name in the download folder.
   static FileInfo ParseFileInfo(const std::string& text);
   // The record names this archive and digest, no extraction was left unfinished, and the
   // archive on disk (if any) is not larger than expected.
@@ -104,6 +104,3 @@ void ReportCheckError(const ResultCallback& callback, const std::string& message
 // The server path of a file-information document, as stored in the data folder: every
 // occurrence of the channel folder replaced by the data folder.
 std::string CachePathOf(const std::string& serverPath);
-// False for archive names that are absolute, carry a drive letter or stream (":") or have a
-// ".." component: the archive is written and deleted under this name.
-bool IsSafeArchiveName(const std::string& zipName);

@@ -12,6 +12,7 @@
 #include "app/settings.h"
 #include "app/status_words.h"
 #include "app/texts.h"
+#include "net/archive_name.h"
 #include "net/background_tasks.h"
 #include "net/download_record.h"
 #include "package/file_util.h"
@@ -71,9 +72,13 @@ FileInfo Check::ParseFileInfo(const std::string& text) {
   JsonUtil::ToObject(document, text);
   info.zipMd5 = StringMember(document, kZipMd5Key);
   info.zipBytes = SizeMember(document, kZipBytesKey, kDefaultZipBytes);
+  // The archive is written and later deleted under this name: a name the server sends must be
+  // one in the download folder. Without the key the name stays empty, as it always was.
+  const bool named = JsonUtil::HasMember(document, kZipNameKey);
   info.zipName = StringMember(document, kZipNameKey);
-  // The archive is written and later deleted under this name: it must stay inside the working folder.
-  if (!IsSafeArchiveName(info.zipName)) throw std::runtime_error(kRefusedNamePrefix + info.zipName);
+  if (named && !IsDownloadFolderArchiveName(info.zipName)) {
+    throw std::runtime_error(kRefusedNamePrefix + info.zipName);
+  }
   JsonUtil::VisitArray(document, kFileNameListKey, [&info](const rapidjson::Value& element) {
     if (element.IsString()) info.fileNameList.emplace_back(element.GetString());
   });

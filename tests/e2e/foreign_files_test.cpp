@@ -89,5 +89,38 @@ TEST_F(ForeignFilesTest, LinksInPlaceOfTheArchiveARecordTemporaryAndAPackageFold
   EXPECT_EQ(GameRuns(2).size(), 2u) << run.output;
 }
 
+TEST_F(ForeignFilesTest, ArchiveNameOfAPlayersFileIsRefusedAndARecordNamingOneLeavesItAlone) {
+  InstallFirstVersion();
+  WriteText(DataFolder() / "save.dat", "the player's saved game");
+  const std::string md5 = Publish("1.0.1", {"1.0.x"});
+  const fs::path info = ContentChannel() / "fileInfo_1_0_1.json";
+  const std::string published = ReadText(info);
+  std::string hostile = published;
+  hostile.replace(hostile.find("MorvanePC1/res_1_0_1.zip"), 24, "Tessarine_MorvanePC1/save.dat");
+  hostile.replace(hostile.find(md5), md5.size(), std::string(32, '0'));
+  WriteText(info, hostile);
+
+  LauncherRun run = RunLauncher({}, "c\n");
+
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_NE(run.output.find(platform::GbkToUtf8(texts::kCheckFileError)), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("refused archive name Tessarine_MorvanePC1/save.dat"), std::string::npos);
+  EXPECT_EQ(ReadText(DataFolder() / "save.dat"), "the player's saved game");
+  EXPECT_EQ(ReadText(DataFolder() / "version.txt"), "1.0.0");
+
+  // A record naming a file anywhere (an earlier launcher took any name): the update replaces
+  // the value and leaves the file.
+  WriteText(info, published);
+  const Snapshot before = Take(outside_);
+  WriteText(DataFolder() / "downloadRecord",
+            "zipName=" + (outside_ / "secret.txt").string() + "\r\nzipMd5=" + std::string(32, '1'));
+  run = RunLauncher({});
+
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_EQ(Take(outside_), before);
+  EXPECT_EQ(ReadText(DataFolder() / "version.txt"), "1.0.1");
+  EXPECT_EQ(ReadText(DataFolder() / "save.dat"), "the player's saved game");
+}
+
 }  // namespace
 }  // namespace e2e

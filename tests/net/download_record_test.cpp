@@ -133,7 +133,12 @@ TEST_F(DownloadRecordTest, UnwritableRecordKeepsTheValueInTheStore) {
 
 class RememberPackageTest : public DownloadRecordTest {
  protected:
-  static std::string Archive(const std::string& name) { return settings::dataFolder + "/" + name; }
+  void SetUp() override {
+    DownloadRecordTest::SetUp();
+    std::filesystem::create_directories(settings::channelId);
+    std::filesystem::create_directories(settings::dataFolder);
+  }
+  static std::string Archive(const std::string& name) { return settings::channelId + "/" + name; }
   static void MakeFile(const std::string& path) { WriteFileBytes(path, "partial archive"); }
 };
 
@@ -175,6 +180,23 @@ TEST_F(RememberPackageTest, OldArchiveAlreadyGoneIsNoProblem) {
   DownloadRecord::Load();
   EXPECT_EQ(DownloadRecord::Get("zipName"), Archive("new.zip"));
   EXPECT_EQ(DownloadRecord::Get("zipMd5"), "22222222222222222222222222222222");
+}
+
+// A record is only a hint: whatever file it names outside the download folder (an absolute
+// path, a save in the data folder, the override document) keeps its bytes; the value is replaced.
+TEST_F(RememberPackageTest, RecordNamingAFileOutsideTheDownloadFolderIsReplacedNotDeleted) {
+  const ScratchDir elsewhere("net-record-elsewhere");
+  for (const std::string& name : {elsewhere.File("player.doc"), settings::dataFolder + "/save.dat",
+                                  std::string("local_config.json"), Archive("../local_config.json")}) {
+    SCOPED_TRACE(name);
+    WriteFileBytes(name, "not the launcher's " + name);
+    DownloadRecord::Set("zipName", name);
+    DownloadRecord::Set("zipMd5", "11111111111111111111111111111111");
+    RememberPackage(Archive("new.zip"), "22222222222222222222222222222222");
+    EXPECT_EQ(ReadFileBytes(name), "not the launcher's " + name);
+    DownloadRecord::Load();
+    EXPECT_EQ(DownloadRecord::Get("zipName"), Archive("new.zip"));
+  }
 }
 
 }  // namespace

@@ -12,7 +12,7 @@
 namespace updatetest {
 namespace {
 
-const std::string kArchive = "res_1_0_3.zip";
+const std::string kArchive = settings::channelId + "/res_1_0_3.zip";
 
 class EvaluationTest : public CheckTest {
  protected:
@@ -128,7 +128,7 @@ TEST_F(EvaluationTest, DefaultsOfTheFileInformation) {
   EXPECT_TRUE(Check::AllFilesPresent({}));
 
   auto check = MakeCheck();
-  const Row row = EvaluateNow(*check, R"({"zipName":"res_1_0_3.zip","zipMd5":"abc","extra":[1]})");
+  const Row row = EvaluateNow(*check, R"({"zipName":")" + kArchive + R"(","zipMd5":"abc","extra":[1]})");
   EXPECT_EQ(status::kNeedUpdate, row.status);
   EXPECT_EQ(104857600, row.size);
   EXPECT_EQ(0, row.offset);

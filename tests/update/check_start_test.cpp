@@ -20,9 +20,10 @@ std::string ConfigPath() { return settings::channelId + "/config.json"; }
 std::string FileInfoPath() { return settings::channelId + "/fileInfo_1_2_3.json"; }
 std::string CachePath() { return settings::dataFolder + "/fileInfo_1_2_3.json"; }
 
-// File information of exactly `length` characters (at least 80), padded with spaces.
+// File information of exactly `length` characters (at least 95), padded with spaces.
 std::string FileInfoText(std::size_t length) {
-  std::string text = R"({"zipName":"res_1_2_3.zip","zipMd5":"0123456789abcdef0123456789abcdef","zipBytes":4})";
+  std::string text =
+      R"({"zipName":"MorvanePC1/res_1_2_3.zip","zipMd5":"0123456789abcdef0123456789abcdef","zipBytes":4})";
   text.append(length - text.size(), ' ');
   return text;
 }
@@ -49,7 +50,7 @@ class StartTest : public CheckTest {
 
 void ExpectNeedsPackage123(const Row& row) {
   EXPECT_EQ(status::kNeedUpdate, row.status) << row.first;
-  EXPECT_EQ("res_1_2_3.zip", row.first);
+  EXPECT_EQ(settings::channelId + "/res_1_2_3.zip", row.first);
   EXPECT_EQ("0123456789abcdef0123456789abcdef", row.second);
   EXPECT_EQ(4, row.size);
   EXPECT_EQ(0, row.offset);
@@ -80,7 +81,7 @@ TEST_F(StartTest, ServerDocumentsAreEvaluatedAndCachedAtLaunch) {
   EXPECT_EQ("", check->PendingFileInfo().second);
 
   // Once the package is installed, the next run takes the cached file information.
-  SetRecord("res_1_2_3.zip", "0123456789abcdef0123456789abcdef");
+  SetRecord(settings::channelId + "/res_1_2_3.zip", "0123456789abcdef0123456789abcdef");
   server_.SetFault(FileInfoPath(), Fault::Status(500));
   auto nextRun = MakeCheck({server_.BaseUrl()});
   // The record names the package and it lists no files: installed.

@@ -1,32 +1,47 @@
-// Archive-name safety, cache paths and the URL list.
+// Archive names, cache paths and the URL list.
 #include <gtest/gtest.h>
 
 #include "app/settings.h"
+#include "net/archive_name.h"
 #include "update/check.h"
 #include "update/failover.h"
 
 namespace {
 
-TEST(IsSafeArchiveName, KeepsNamesInsideTheWorkingFolder) {
-  EXPECT_TRUE(IsSafeArchiveName("res_1_0_3.zip"));
-  EXPECT_TRUE(IsSafeArchiveName("MorvanePC1/res_1_0_3.zip"));
-  EXPECT_TRUE(IsSafeArchiveName("MorvanePC1\\res_1_0_3.zip"));
-  EXPECT_TRUE(IsSafeArchiveName("./a..b/res.zip"));
-  EXPECT_TRUE(IsSafeArchiveName(""));
+TEST(IsDownloadFolderArchiveName, KeepsPlainNamesInTheDownloadFolder) {
+  EXPECT_TRUE(IsDownloadFolderArchiveName("MorvanePC1/res_1_0_3.zip"));
+  EXPECT_TRUE(IsDownloadFolderArchiveName("MorvanePC1/a..b res.zip"));
+  EXPECT_TRUE(IsDownloadFolderArchiveName("MorvanePC1/CONSOLE.zip"));  // only the device names themselves
 }
 
-TEST(IsSafeArchiveName, RefusesNamesThatLeaveIt) {
-  EXPECT_FALSE(IsSafeArchiveName("/etc/res_1_0_3.zip"));
-  EXPECT_FALSE(IsSafeArchiveName("\\\\server\\share\\res.zip"));
-  EXPECT_FALSE(IsSafeArchiveName("C:\\Windows\\res.zip"));
-  EXPECT_FALSE(IsSafeArchiveName("c:res.zip"));
-  EXPECT_FALSE(IsSafeArchiveName("res.zip:stream"));
-  EXPECT_FALSE(IsSafeArchiveName("../res.zip"));
-  EXPECT_FALSE(IsSafeArchiveName("MorvanePC1/../../res.zip"));
-  EXPECT_FALSE(IsSafeArchiveName("MorvanePC1\\..\\..\\res.zip"));
-  EXPECT_FALSE(IsSafeArchiveName("MorvanePC1/.."));
-  EXPECT_FALSE(IsSafeArchiveName("a/.../res.zip"));  // Windows trims trailing dots
-  EXPECT_FALSE(IsSafeArchiveName("a/.. /res.zip"));
+TEST(IsDownloadFolderArchiveName, RefusesEveryOtherPlace) {
+  for (const char* name : {"",
+                           "res_1_0_3.zip",
+                           "MorvanePC1/",
+                           "MorvanePC1\\res_1_0_3.zip",
+                           "./MorvanePC1/res.zip",
+                           "local_config.json",
+                           "Tessarine_MorvanePC1/save.dat",
+                           "MorvanePC1/../local_config.json",
+                           "MorvanePC1/sub/res.zip",
+                           "MorvanePC1//res.zip",
+                           "/etc/res_1_0_3.zip",
+                           "\\\\server\\share\\res.zip",
+                           "C:\\Windows\\res.zip",
+                           "MorvanePC1/c:res.zip",
+                           "MorvanePC1/res.zip:stream",
+                           "MorvanePC1/..",
+                           "MorvanePC1/.",
+                           "MorvanePC1/res.zip.",
+                           "MorvanePC1/res.zip ",
+                           "MorvanePC1/re\ts.zip",
+                           "MorvanePC1/NUL",
+                           "MorvanePC1/com1.zip",
+                           "MorvanePC1/Lpt9",
+                           "MorvanePC1x/res.zip",
+                           "morvanepc1/res.zip"}) {
+    EXPECT_FALSE(IsDownloadFolderArchiveName(name)) << name;
+  }
 }
 
 TEST(CachePathOf, ReplacesTheChannelFolderByTheDataFolder) {
