@@ -15,6 +15,7 @@
 #include "net/archive_name.h"
 #include "net/background_tasks.h"
 #include "net/download_record.h"
+#include "package/entry_path.h"
 #include "package/file_util.h"
 #include "update/check.h"
 #include "update/json_util.h"
@@ -79,8 +80,15 @@ FileInfo Check::ParseFileInfo(const std::string& text) {
   if (named && !IsDownloadFolderArchiveName(info.zipName)) {
     throw std::runtime_error(kRefusedNamePrefix + info.zipName);
   }
+  // Each listed path is tested for existence below the data folder: one that leaves it would
+  // let a server probe the player's disk and never be satisfied by an installation.
   JsonUtil::VisitArray(document, kFileNameListKey, [&info](const rapidjson::Value& element) {
-    if (element.IsString()) info.fileNameList.emplace_back(element.GetString());
+    if (!element.IsString()) return;
+    std::string name(element.GetString(), element.GetStringLength());
+    if (!IsSafeEntryName(name)) {
+      throw std::runtime_error(std::string(kMalformedPrefix) + "\"" + kFileNameListKey + "\" entry " + name);
+    }
+    info.fileNameList.push_back(std::move(name));
   });
   return info;
 }

@@ -203,5 +203,35 @@ TEST_F(EvaluationTest, ArchiveNamesOutsideTheWorkingFolderAreRefused) {
   EXPECT_EQ(status::kNotNeedUpdate, inside.status);
 }
 
+// Every listed path is looked up below the data folder; one that leaves it is refused before any
+// lookup, even when what it names exists (as here) and would otherwise count as installed.
+TEST_F(EvaluationTest, FileListsReachingOutsideTheDataFolderAreMalformed) {
+  const std::filesystem::path outside = MakeScratchFolder("outside-list") / "probe.txt";
+  WriteFile(outside, "exists");
+  SetRecord(kArchive, digest_);
+  InstallFiles();
+  auto check = MakeCheck();
+  for (const std::string& entry :
+       {std::string("../") + settings::channelId, std::string("kolv.exe/../../x"), std::string("data/..\\..\\x"),
+        outside.string(), std::string("\\\\server\\share"), std::string("C:\\Windows"), std::string("c:x")}) {
+    std::string escaped;
+    for (char c : entry) {
+      if (c == '\\') escaped += '\\';
+      escaped += c;
+    }
+    const Row row = EvaluateNow(*check, R"({"zipName":")" + kArchive + R"(","zipMd5":")" + digest_ +
+                                            R"(","zipBytes":5000,"fileNameList":["kolv.exe",")" + escaped + R"("]})");
+    EXPECT_EQ(status::kError, row.status) << entry;
+    EXPECT_NE(std::string::npos, row.first.find("malformed \"fileNameList\" entry " + entry)) << row.first;
+  }
+  // Names that only look odd stay inside and are fine.
+  WriteFile(settings::dataFolder + "/a..b/c.txt", "x");
+  const Row fine =
+      EvaluateNow(*check, R"({"zipName":")" + kArchive + R"(","zipMd5":")" + digest_ +
+                              R"(","zipBytes":5000,"fileNameList":["kolv.exe","a..b/c.txt","./data/a.pak"]})");
+  EXPECT_EQ(status::kNotNeedUpdate, fine.status) << fine.first;
+  std::filesystem::remove_all(outside.parent_path());
+}
+
 }  // namespace
 }  // namespace updatetest
