@@ -15,3 +15,10 @@ bool FramePacer::FrameDue(std::int64_t now, double* dt) {
   prevFrame_ = now;
   return true;
 }
+
+int FramePacer::MillisecondsUntilDue(std::int64_t now) const {
+  // FrameDue needs more than one whole period since the last grid point.
+  const std::int64_t ticks = lastTick_ + period_ + 1 - now;
+  if (ticks <= 0) return 0;
+  return static_cast<int>((ticks * 1000 + frequency_ - 1) / frequency_);
+}

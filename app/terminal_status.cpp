@@ -41,8 +41,10 @@ int RunTerminalFrontEnd(const FrontEndHooks& hooks) {
   std::string lastLogged;
   for (;;) {
     double dt = 0;
-    if (!pacer.FrameDue(platform::PerformanceCounter(), &dt)) {
-      platform::SleepMs(1);
+    const std::int64_t now = platform::PerformanceCounter();
+    if (!pacer.FrameDue(now, &dt)) {
+      // Nothing but the next frame can change the line: sleep until it is due.
+      platform::SleepMs(pacer.MillisecondsUntilDue(now));
       continue;
     }
     hooks.updateStageText(dt);

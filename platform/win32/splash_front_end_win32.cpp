@@ -1,8 +1,9 @@
 // The splash front end on Windows: GDI+ start-up, the layered main window and its overlay
 // forms, the window procedure every splash window shares, and the frame loop.
 //
-// The frame loop never blocks: it drains every queued message first, and when none is waiting
-// and no frame is due it sleeps 1 ms. Frames come at 1/60 s by the performance counter.
+// The frame loop drains every queued message first; when none is waiting and no frame is due it
+// waits for the next message or the frame's time, whichever comes first, so an idle splash wakes
+// only for its frames. Frames come at 1/60 s by the performance counter.
 #include <windows.h>
 // After windows.h, which it needs.
 #include <imm.h>
@@ -15,6 +16,7 @@
 #include "platform/dialogs.h"
 #include "platform/process_exit.h"
 #include "platform/win32/activation.h"
+#include "platform/win32/frame_wait.h"
 #include "platform/win32/gdiplus_flat.h"
 #include "platform/win32/message_box_dialogs.h"
 #include "platform/win32/module_instance.h"
@@ -98,6 +100,7 @@ bool EndsLoop(UINT message) { return message == WM_QUIT || message == WM_DESTROY
 // Returns the exit code the last message carried (WM_QUIT's).
 int RunFrameLoop(const FrontEndHooks& hooks, ui::SplashDriver& driver) {
   FramePacer pacer(platform::PerformanceFrequency(), platform::PerformanceCounter());
+  platform::win32::FrameWait wait;
   MSG message{};
   for (;;) {
     if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
@@ -107,8 +110,9 @@ int RunFrameLoop(const FrontEndHooks& hooks, ui::SplashDriver& driver) {
       continue;
     }
     double dt = 0;
-    if (!pacer.FrameDue(platform::PerformanceCounter(), &dt)) {
-      platform::SleepMs(1);
+    const std::int64_t now = platform::PerformanceCounter();
+    if (!pacer.FrameDue(now, &dt)) {
+      wait.Wait(pacer.MillisecondsUntilDue(now));
       continue;
     }
     if (hooks.updateStageText) hooks.updateStageText(dt);

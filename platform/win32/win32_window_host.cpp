@@ -68,7 +68,30 @@ ui::Rect Win32WindowHost::GetWindowRect(ui::WindowHandle window) {
   return ui::Rect{rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top};
 }
 
+namespace {
+
+// True when the window's owner comes after it in the z-order. Raising the owner (activation,
+// BringToFront) can cover the forms under Wine; the placement then raises them again.
+bool IsAboveOwner(HWND window) {
+  const HWND owner = GetWindow(window, GW_OWNER);
+  if (!owner) return true;
+  constexpr int kMaxSteps = 64;  // the splash has a handful of windows; a longer way down means covered
+  HWND below = window;
+  for (int step = 0; step < kMaxSteps; ++step) {
+    below = GetWindow(below, GW_HWNDNEXT);
+    if (!below) return false;
+    if (below == owner) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 void Win32WindowHost::PlaceWindow(ui::WindowHandle window, const ui::Rect& rect) {
+  // Unchanged and still above its owner: nothing to send. Forms are placed every frame, and each
+  // SetWindowPos is a round of window-position messages (under Wine also server requests and an
+  // X11 configure) that would cost an idle splash more than everything else it does.
+  if (GetWindowRect(window) == rect && IsAboveOwner(AsHwnd(window))) return;
   // No insert-after window: placed and raised to the top of its owner's windows. Without
   // SWP_NOACTIVATE each frame's placement would activate the form, taking the keyboard from
   // whatever has it (a message box on another thread among others).

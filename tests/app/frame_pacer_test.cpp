@@ -30,3 +30,25 @@ TEST(FramePacer, StallYieldsOneFrameThenRealignsToTheGrid) {
   EXPECT_FALSE(pacer.FrameDue(grid + period, &dt));
   EXPECT_TRUE(pacer.FrameDue(grid + period + 1, &dt));
 }
+
+// The wait a loop makes between frames ends no earlier than the frame is due and no later than
+// a millisecond after, also on the realigned grid after a stall.
+TEST(FramePacer, WaitUntilDueEndsWhereTheFrameBecomesDue) {
+  const std::int64_t frequency = 10000000;  // 100 ns ticks: 10000 a millisecond
+  FramePacer pacer(frequency, 0);
+  EXPECT_EQ(pacer.MillisecondsUntilDue(0), 17);  // 166667 ticks, rounded up
+  EXPECT_EQ(pacer.MillisecondsUntilDue(166666 - 10000), 2);
+  EXPECT_EQ(pacer.MillisecondsUntilDue(166666), 1);
+  EXPECT_EQ(pacer.MillisecondsUntilDue(166667), 0);
+  EXPECT_EQ(pacer.MillisecondsUntilDue(900000), 0);  // overdue
+  double dt = 0;
+  const std::int64_t afterStall = 1000000 + 1234;
+  ASSERT_TRUE(pacer.FrameDue(afterStall, &dt));
+  const std::int64_t grid = afterStall - afterStall % pacer.Period();
+  const int wait = pacer.MillisecondsUntilDue(afterStall);
+  const std::int64_t wakeAt = afterStall + wait * frequency / 1000;
+  EXPECT_FALSE(pacer.FrameDue(wakeAt - frequency / 1000, &dt));
+  EXPECT_GE(wakeAt, grid + pacer.Period() + 1);
+  EXPECT_LT(wakeAt, grid + pacer.Period() + 1 + frequency / 1000);
+  EXPECT_TRUE(pacer.FrameDue(wakeAt, &dt));
+}
