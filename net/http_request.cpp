@@ -1,7 +1,6 @@
 // Document request: one GET into memory, bounded as a whole (connection and answer) by the
-// time-out it is given. Only the HTTP status decides the outcome: 200 is "succ" (with whatever
-// body arrived), 408 "timeout", anything else "error"; libcurl's own result only enters the
-// message text.
+// time-out it is given. A complete 200 answer is "succ" with its body, 408 "timeout", anything
+// else "error": another status, or any libcurl error, also after a 200 status line.
 #include <cstdio>
 #include <string>
 
@@ -56,8 +55,9 @@ void HttpUtil::Request(const std::string& url, const std::string& body, const Tr
   headers.reset();
 
   std::printf("curlcode = %d, ret_code = %ld\n", static_cast<int>(result), status);
-  // A write error can only mean the document outgrew its limit: not a usable answer.
-  if (status == 200 && result != CURLE_WRITE_ERROR) {
+  // A body cut off after the status line (connection lost, time limit, document over its limit)
+  // is no document, whatever the status said.
+  if (status == 200 && result == CURLE_OK) {
     std::printf("http post succ to %s with %s, response is %s\n\n", requestUrl.c_str(), requestBody.c_str(),
                 response.c_str());
     callback(transfer::kSucc, response, 0, 0);

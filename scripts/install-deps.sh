@@ -8,7 +8,7 @@ packages=(
   libcurl4-openssl-dev libminizip-dev zlib1g-dev rapidjson-dev libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   libgtk-3-dev xvfb xdotool imagemagick fonts-wqy-zenhei
-  curl unzip
+  curl unzip nginx-light
   clang libclang-rt-14-dev
 )
 if [ "${LAUNCHER_WITH_WINDOWS:-0}" = 1 ]; then

@@ -60,6 +60,12 @@ Fault Fault::Endless() {
   return fault;
 }
 
+Fault Fault::Trickle(std::chrono::milliseconds interval) {
+  Fault fault;
+  fault.trickleEvery = interval;
+  return fault;
+}
+
 namespace {
 
 constexpr std::size_t kBlockSize = 64 * 1024;
@@ -304,6 +310,10 @@ void ContentServer::Impl::ServeBody(const std::string& path, std::shared_ptr<Bod
       if (!Pause(fault.stallFor)) return false;
     }
     std::uint64_t limit = std::min<std::uint64_t>(kBlockSize, length - *sent);
+    if (fault.trickleEvery.count() > 0) {
+      if (!Pause(fault.trickleEvery)) return false;
+      limit = std::min<std::uint64_t>(limit, 1);
+    }
     if (fault.closeAfter) limit = std::min(limit, *fault.closeAfter - *sent);
     if (fault.stallAfter && !*stalled) limit = std::min(limit, *fault.stallAfter - *sent);
     const std::size_t got = body->Read(first + *sent, buffer->data(), static_cast<std::size_t>(limit));

@@ -25,6 +25,7 @@
 //   Fault::NoLength(kind)          no Content-Length: chunked transfer encoding, or the body ended by
 //                                  closing the connection
 //   Fault::Endless()               200 with a chunked body of filler that never ends (until Stop())
+//   Fault::Trickle(interval)       the content, one byte per interval (a mirror on a dying line)
 // A redirect target that starts with "http://" is sent as it is, so a path can point at another
 // loopback server (another port, or another loopback address such as 127.0.0.2).
 // Several effects combine in one Fault by setting its fields directly.
@@ -57,7 +58,8 @@ struct Fault {
   std::optional<std::uint64_t> closeAfter;  // body bytes sent before the connection is dropped
   bool ignoreRange = false;                 // whole body with 200 even when a range was asked for
   NoLengthKind noLength = NoLengthKind::kNone;
-  bool endless = false;  // 200 with filler bytes in chunks until the server stops
+  bool endless = false;                       // 200 with filler bytes in chunks until the server stops
+  std::chrono::milliseconds trickleEvery{0};  // non-zero: one body byte per this interval
 
   static Fault Status(int code, std::string text = "");
   static Fault Redirect(std::string target, int code = 302);
@@ -66,6 +68,7 @@ struct Fault {
   static Fault IgnoreRange();
   static Fault NoLength(NoLengthKind kind = NoLengthKind::kChunked);
   static Fault Endless();
+  static Fault Trickle(std::chrono::milliseconds interval);
 };
 
 // One request as the server saw it.
