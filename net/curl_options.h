@@ -1,6 +1,6 @@
 // Settings every transfer of the launcher shares, set in one place: progress reporting, the
-// low-speed rule, time-outs, redirects, certificate checks. Requests and downloads differ only in the fields of
-// TransferOptions.
+// low-speed rule, time-outs, redirects (never from https to http), certificate checks. Requests and downloads differ
+// only in the fields of TransferOptions.
 #pragma once
 
 #include <curl/curl.h>
@@ -37,6 +37,10 @@ struct TransferOptions {
   bool verbose = false;           // libcurl's trace on standard error
   std::string range;              // "N-" or empty for the whole body
 };
+
+// "https" for an https URL (a redirect may keep or raise the scheme, never lower it), else
+// "http,https".
+const char* RedirectSchemes(const std::string& url);
 
 // Sets every option of one transfer on `handle`.
 void Apply(CURL* handle, const TransferOptions& options);
