@@ -5,6 +5,7 @@
 
 #include "app/settings.h"
 #include "net/transfer_words.h"
+#include "platform/system_proxy.h"
 
 namespace curl_options {
 
@@ -43,6 +44,11 @@ const char* RedirectSchemes(const std::string& url) {
 
 void Apply(CURL* handle, const TransferOptions& options) {
   curl_easy_setopt(handle, CURLOPT_URL, options.url.c_str());
+  // The proxy the system's settings give for this URL (Windows); without any, libcurl's own rule,
+  // the proxy environment variables, stands.
+  if (const auto proxy = platform::SystemProxyFor(options.url)) {
+    curl_easy_setopt(handle, CURLOPT_PROXY, proxy->c_str());
+  }
   curl_easy_setopt(handle, CURLOPT_HTTPGET, 1L);
   curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, options.write);
   curl_easy_setopt(handle, CURLOPT_WRITEDATA, options.writeData);

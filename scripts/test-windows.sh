@@ -4,7 +4,8 @@
 #   - launcher.exe is one static executable importing only system DLLs, signed (with a test
 #     certificate made here) so that osslsigncode verify accepts it;
 #   - the portable test groups and the Win32 backend tests, built for Windows, pass under Wine;
-#   - end to end: the real launcher against launcher-serve on 127.0.0.1 (tests/win32/e2e.sh).
+#   - end to end: the real launcher against launcher-serve on 127.0.0.1 (tests/win32/e2e.sh), also
+#     behind the proxy of the user's internet settings (tests/win32/system_proxy.sh).
 # Prints "N passed, M failed" last and exits non-zero when anything failed.
 #
 # Environment: LAUNCHER_HOST_BUILD  host build folder for launcher-publish/-serve (build/linux)
@@ -74,7 +75,7 @@ echo "== launcher.exe imports"
 imports=$(x86_64-w64-mingw32-objdump -p "$build/app/launcher.exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort)
 echo "$imports" | tr '\n' ' '
 echo
-system_dlls=" advapi32.dll bcrypt.dll crypt32.dll gdi32.dll gdiplus.dll imm32.dll kernel32.dll msvcrt.dll ole32.dll shell32.dll user32.dll ws2_32.dll "
+system_dlls=" winhttp.dll advapi32.dll bcrypt.dll crypt32.dll gdi32.dll gdiplus.dll imm32.dll kernel32.dll msvcrt.dll ole32.dll shell32.dll user32.dll ws2_32.dll "
 foreign=""
 for dll in $imports; do
   [[ "$system_dlls" == *" $dll "* ]] || foreign="$foreign $dll"
@@ -101,6 +102,9 @@ fi
 source "$root/tests/win32/wine_env.sh"
 # shellcheck source=../tests/win32/e2e.sh
 source "$root/tests/win32/e2e.sh"
+# shellcheck source=../tests/win32/system_proxy.sh
+source "$root/tests/win32/system_proxy.sh"
+E2E_ROOT="$root"
 trap 'e2e_stop_server; wine_env_stop' EXIT
 echo "== Wine set-up"
 wine_env_start "$build/wine" || { record_check 1 "Xvfb starts for the Wine tests"; finish; }
@@ -148,6 +152,8 @@ if ss -ltn 2>/dev/null | grep -q ":$port "; then
 else
   e2e_run "$build" "$host_build/tools/publish/launcher-publish" "$host_build/tools/serve/launcher-serve" \
     "$build/e2e" "$port"
+  echo "== the system proxy under Wine"
+  proxy_run "$build/e2e" "$port"
 fi
 
 finish
