@@ -1,6 +1,6 @@
 # Sourced by scripts/test-windows.sh after e2e_run, which leaves a published release in
 # <work>/good: the launcher behind the proxy of the user's internet settings, written to the
-# registry as the system's proxy dialog writes it, against tests/win32/forward_proxy.py.
+# registry as the system's proxy dialog writes it, against tests/support/forward_proxy.py.
 #   proxy_run <work-folder> <content-port>
 #   1. proxy 127.0.0.1:<proxy port>, bypass "<local>": the install succeeds and every request the
 #      content server saw came through the proxy;
@@ -48,7 +48,7 @@ proxy_install() {  # work run-name -> PROXY_STATUS
 proxy_run() {
   local work=$1 port=$2 log="$1/proxy-requests.log" proxy_pid proxy_port
   : >"$log"
-  python3 "$E2E_ROOT/tests/win32/forward_proxy.py" "$log" >"$work/proxy.out" 2>&1 &
+  python3 "$E2E_ROOT/tests/support/forward_proxy.py" "$log" >"$work/proxy.out" 2>&1 &
   proxy_pid=$!
   for _ in $(seq 1 50); do grep -q '^listening' "$work/proxy.out" && break; sleep 0.1; done
   proxy_port=$(sed -n 's/^listening //p' "$work/proxy.out")
