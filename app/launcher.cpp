@@ -148,8 +148,7 @@ void Launcher::StartDownload(const std::string& archivePath, const std::string& 
   task.resumeOffset = static_cast<std::uint64_t>(offset);
   task.localPath = archivePath;
   task.url = ArchiveUrl(base, archivePath);
-  // Never more than the whole archive: a server that ignores the range still gets its body
-  // appended for the digest to reject, but one that sends without end is cut off.
+  // Never more than the whole archive: a server that sends without end is cut off.
   task.maxBodyBytes = size > 0 ? static_cast<std::uint64_t>(size) : 0;
   task.callback = ProgressAdapter(
       [this](const std::string& status, const std::string& payload, std::uint64_t downloaded, std::uint64_t expected,

@@ -10,6 +10,8 @@ inline constexpr const char* kSucc = "succ";
 inline constexpr const char* kFail = "fail";
 inline constexpr const char* kError = "error";
 inline constexpr const char* kTimeout = "timeout";
+// From downloads: the bytes kept are back to `first`; the progress that follows counts from there.
+inline constexpr const char* kRestart = "restart";
 // From the extraction: one more archive entry is done.
 inline constexpr const char* kUnzip = "unzip";
 // From the failover.

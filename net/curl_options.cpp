@@ -52,6 +52,10 @@ void Apply(CURL* handle, const TransferOptions& options) {
   curl_easy_setopt(handle, CURLOPT_HTTPGET, 1L);
   curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, options.write);
   curl_easy_setopt(handle, CURLOPT_WRITEDATA, options.writeData);
+  if (options.header != nullptr) {
+    curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, options.header);
+    curl_easy_setopt(handle, CURLOPT_HEADERDATA, options.headerData);
+  }
   curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, options.progress);
   curl_easy_setopt(handle, CURLOPT_XFERINFODATA, options.progressData);

@@ -27,6 +27,8 @@ struct TransferOptions {
   std::string url;
   curl_write_callback write = nullptr;
   void* writeData = nullptr;
+  curl_write_callback header = nullptr;  // each header line of every answer; nullptr: none
+  void* headerData = nullptr;
   curl_xferinfo_callback progress = &ReportProgress;
   void* progressData = nullptr;  // a TransferCallback for ReportProgress
   long connectTimeoutMs = 0;     // 0: libcurl's own

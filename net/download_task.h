@@ -11,7 +11,7 @@ struct DownloadTask {
   std::string localPath;           // empty selects memory mode
   TransferCallback callback;
   std::string url;
-  // More body bytes than this end the transfer as failed (a server sending without end must not
-  // fill the disk); 0 for no limit.
+  // A file (or body) growing past this many bytes ends the transfer as failed (a server sending
+  // without end must not fill the disk); 0 for no limit.
   std::uint64_t maxBodyBytes = 0;
 };

@@ -16,7 +16,8 @@ struct RequestTask {
 
 class HttpUtil {
  public:
-  // Synchronous: "trans" while the length is known, then exactly one "succ" or "fail".
+  // Synchronous: "trans" while the length is known ("restart" when the file is written from its
+  // start again), then exactly one "succ" or "fail".
   static void Download(const DownloadTask& task);
   // Synchronous, at most `timeoutMs` for connection and answer together: "trans" while the
   // length is known, then "succ" (200), "timeout" (408) or "error".

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <utility>
 
+#include "app/status_words.h"
 #include "package/file_util.h"
 
 ProgressAdapter::ProgressAdapter(DownloadEventHandler handler, std::string archivePath, std::uint64_t resumeOffset,
@@ -15,6 +16,12 @@ ProgressAdapter::ProgressAdapter(DownloadEventHandler handler, std::string archi
       lastMs_(startMs) {}
 
 void ProgressAdapter::operator()(const std::string& status, const std::string& payload, double first, double) {
+  if (status == status::kRestart) {
+    // The download writes the archive again from `first`; its progress counts from there.
+    resumeOffset_ = first > 0 && std::isfinite(first) ? static_cast<std::uint64_t>(first) : 0;
+    lastBytes_ = 0;
+    return;
+  }
   const std::uint64_t nowMs = NowMs();
   const std::uint64_t bytes = first > 0 && std::isfinite(first) ? static_cast<std::uint64_t>(first) : 0;
   // Two calls in the same millisecond (or a clock step back) have no measurable speed: keep the last one.

@@ -7,6 +7,7 @@ namespace transfer {
 
 using status::kError;
 using status::kFail;
+using status::kRestart;
 using status::kSucc;
 using status::kTimeout;
 using status::kTrans;

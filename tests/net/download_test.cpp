@@ -102,15 +102,42 @@ TEST_F(DownloadTest, ResumeAsksForTheRangeAndAppendsTheRest) {
   EXPECT_EQ(progress.back().second, static_cast<double>(kArchiveSize - have));
 }
 
-TEST_F(DownloadTest, ServerIgnoringTheRangeAppendsTheWholeBodyAndStillSucceeds) {
+// A server that ignores the range sends the whole archive: written from the start of the file,
+// it is the archive, and nothing is downloaded twice.
+TEST_F(DownloadTest, ServerIgnoringTheRangeGetsTheWholeBodyWrittenFromTheStart) {
   server_.SetFault("MorvanePC1/pkg.zip", Fault::IgnoreRange());
   const std::size_t have = 1000;
-  WriteFileBytes(local_, archive_.substr(0, have));
-  Download("MorvanePC1/pkg.zip", have, local_);
+  WriteFileBytes(local_, std::string(have, 'x'));
+  const std::string out = Download("MorvanePC1/pkg.zip", have, local_);
 
   EXPECT_EQ(OnlyFinal().status, "succ");
+  EXPECT_EQ(server_.LogFor("MorvanePC1/pkg.zip").size(), 1u);
   EXPECT_EQ(server_.LogFor("MorvanePC1/pkg.zip").at(0).status, 200);
-  EXPECT_TRUE(SameBytes(ReadFileBytes(local_), archive_.substr(0, have) + archive_));  // the digest check rejects this
+  EXPECT_TRUE(SameBytes(ReadFileBytes(local_), archive_));
+  EXPECT_NE(out.find("the server ignored the range"), std::string::npos) << out;
+  // The progress receiver hears that the bytes kept are back to 0 before the progress of the body.
+  const auto calls = recorder_.Calls();
+  ASSERT_FALSE(calls.empty());
+  EXPECT_EQ(calls.front().status, "restart");
+  EXPECT_EQ(calls.front().first, 0);
+}
+
+// A partial file longer than what the server holds (416) is dropped, and the archive asked for
+// again from the start, in the same download.
+TEST_F(DownloadTest, PartialLongerThanTheServersArchiveStartsOver) {
+  const std::size_t have = kArchiveSize + 5000;
+  WriteFileBytes(local_, std::string(have, 'x'));
+  const std::string out = Download("MorvanePC1/pkg.zip", have, local_);
+
+  EXPECT_EQ(OnlyFinal().status, "succ");
+  EXPECT_TRUE(SameBytes(ReadFileBytes(local_), archive_));
+  const auto log = server_.LogFor("MorvanePC1/pkg.zip");
+  ASSERT_EQ(log.size(), 2u);
+  EXPECT_EQ(log[0].status, 416);
+  EXPECT_EQ(log[0].range, "bytes=" + std::to_string(have) + "-");
+  EXPECT_EQ(log[1].status, 200);
+  EXPECT_EQ(log[1].range, "");
+  EXPECT_NE(out.find("downloading from the start"), std::string::npos) << out;
 }
 
 TEST_F(DownloadTest, LocalFileLongerThanTheOffsetIsCutBeforeResuming) {

@@ -53,6 +53,20 @@ TEST_F(ProgressAdapterTest, AddsTheResumeOffsetAndReportsTheArchiveSizeNotTheTra
   EXPECT_EQ(events_[1].expected, 5000u);
 }
 
+// The download writes from another offset (the start, after a server ignored the range; the
+// bytes kept, on the next mirror): the bytes shown count from there, not from the first offset.
+TEST_F(ProgressAdapterTest, RestartMovesTheOffsetTheProgressCountsFrom) {
+  auto adapter = Make(3000, 5000, NowMs());
+  adapter("restart", "", 0, 0);
+  adapter("trans", "", 1000, 5000);
+  adapter("restart", "", 1000, 0);
+  adapter("trans", "", 500, 4000);
+  ASSERT_EQ(events_.size(), 2u);  // "restart" only moves the offset
+  EXPECT_EQ(events_[0].downloaded, 1000u);
+  EXPECT_EQ(events_[1].downloaded, 1500u);
+  EXPECT_EQ(events_[1].expected, 5000u);
+}
+
 TEST_F(ProgressAdapterTest, SpeedIsBytesPerSecondSinceThePreviousCall) {
   const std::uint64_t start = NowMs() - 2000;
   auto adapter = Make(0, 100000, start);

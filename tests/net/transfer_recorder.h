@@ -28,7 +28,7 @@ class TransferRecorder {
     return [this](const std::string& status, const std::string& payload, double first, double second) {
       std::lock_guard<std::mutex> lock(mutex_);
       calls_.push_back({status, payload, first, second, std::this_thread::get_id()});
-      if (status != "trans") changed_.notify_all();
+      if (!IsProgress(status)) changed_.notify_all();
     };
   }
 
@@ -48,24 +48,26 @@ class TransferRecorder {
     }
     return progress;
   }
-  // Every call that is not "trans": a finished transfer has exactly one, and it is the last call.
+  // Calls that report progress ("trans", and "restart" from the start of the file) rather than an end.
+  static bool IsProgress(const std::string& status) { return status == "trans" || status == "restart"; }
+  // Every call that is not progress: a finished transfer has exactly one, and it is the last call.
   std::vector<TransferCall> Finals() const {
     std::vector<TransferCall> finals;
     for (auto& call : Calls()) {
-      if (call.status != "trans") finals.push_back(call);
+      if (!IsProgress(call.status)) finals.push_back(call);
     }
     return finals;
   }
   bool FinalIsLast() const {
     const auto calls = Calls();
-    return !calls.empty() && calls.back().status != "trans";
+    return !calls.empty() && !IsProgress(calls.back().status);
   }
   // Waits for the final call of a transfer running on another thread.
   bool WaitForFinal(std::chrono::seconds limit) {
     std::unique_lock<std::mutex> lock(mutex_);
     return changed_.wait_for(lock, limit, [this] {
       for (const auto& call : calls_) {
-        if (call.status != "trans") return true;
+        if (!IsProgress(call.status)) return true;
       }
       return false;
     });

@@ -1,0 +1,43 @@
+// Where the body of an archive download goes: the partial archive on disk, or memory. Every
+// body byte passes Write(); Restart() is the one place where what was kept is cut back, so
+// anything that must see the archive's bytes in order (a digest) hooks in at these two.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <string>
+
+class BodySink {
+ public:
+  // Memory mode when `path` is empty. `limit`: the archive never grows past this many bytes (a
+  // server sending without end must not fill the disk); 0 for none.
+  BodySink(std::string path, std::uint64_t limit);
+
+  // Opens the file to continue after `offset` bytes: the bytes past it are cut off, and a file
+  // shorter than that (or none) is started afresh. `allowed` is the offset the file allows (0
+  // when it starts afresh); false when the file cannot be opened.
+  bool Open(std::uint64_t offset, std::uint64_t& allowed);
+  // Appends a block; false when it would pass the limit or cannot be written.
+  bool Write(const char* data, std::size_t size);
+  // Keeps only the first `offset` bytes and writes on from there; false when that fails.
+  bool Restart(std::uint64_t offset);
+  // Bytes kept so far.
+  std::uint64_t Position() const { return position_; }
+  // Flushes and closes the file; false when data could not reach the disk (a full disk may show
+  // only here). True in memory mode.
+  bool Close();
+  // The body collected in memory mode.
+  const std::string& Memory() const { return memory_; }
+
+ private:
+  struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+  };
+
+  std::string path_;
+  std::uint64_t limit_;
+  std::uint64_t position_ = 0;
+  std::unique_ptr<std::FILE, FileCloser> file_;
+  std::string memory_;
+};
