@@ -191,6 +191,7 @@ void Launcher::VerifyArchive(const std::string& archivePath, const std::string& 
   }
   std::printf("archive %s digest %s, expected %s\n", archivePath.c_str(), actual.c_str(), digest.c_str());
   platform::RemoveFile(archivePath);
+  services_.checker->ForgetFileInfo(archivePath);
   ShowRetryDialog(texts::kDigestMismatch, "");
 }
 

@@ -56,6 +56,7 @@ class Check : public UpdateCheck {
 
   void Start(ResultCallback callback) override;
   void SaveLastFileInfo() override;
+  void ForgetFileInfo(const std::string& archiveName) override;
 
   // Continues from a configuration text; a text that is not a JSON object reports "error".
   void ProcessConfig(const ResultCallback& callback, const std::string& configText);

@@ -4,8 +4,11 @@
 #include <cstdio>
 #include <exception>
 
+#include "net/content_paths.h"
 #include "package/file_util.h"
+#include "platform/files.h"
 #include "update/check.h"
+#include "update/version_pattern.h"
 
 namespace {
 
@@ -31,4 +34,13 @@ void Check::SaveLastFileInfo() {
 std::pair<std::string, std::string> Check::PendingFileInfo() const {
   std::lock_guard<std::mutex> lock(mutex_);
   return {pendingFileInfoPath_, pendingFileInfoText_};
+}
+
+void Check::ForgetFileInfo(const std::string& archiveName) {
+  const std::string version = InstalledVersionOf(archiveName);
+  if (version.empty()) return;
+  const std::string cachePath = CachePathOf(FileInfoPath(DottedVersion(version)));
+  if (!FileUtil::Exists(cachePath)) return;
+  std::printf("drop cached file information %s: its archive failed the digest\n", cachePath.c_str());
+  platform::RemoveFile(cachePath);
 }

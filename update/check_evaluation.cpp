@@ -5,6 +5,8 @@
 // Both hold: "notNeedUpdate". Otherwise "needUpdate" with the byte the download may resume
 // from: the size of a partial archive of the same digest, the full size when it is complete and
 // its digest checks, else 0.
+#include <algorithm>
+#include <cctype>
 #include <exception>
 #include <stdexcept>
 #include <utility>
@@ -56,6 +58,24 @@ std::int64_t ArchiveSize(const std::string& zipName) {
   return size > static_cast<std::uint64_t>(INT64_MAX) ? INT64_MAX : static_cast<std::int64_t>(size);
 }
 
+// Publishing tools write digests in either case, some with blanks around them.
+std::string NormalizedDigest(const std::string& text) {
+  const auto first = text.find_first_not_of(" \t\r\n");
+  if (first == std::string::npos) return {};
+  const auto last = text.find_last_not_of(" \t\r\n");
+  std::string digest = text.substr(first, last - first + 1);
+  std::transform(digest.begin(), digest.end(), digest.begin(), [](unsigned char c) { return std::tolower(c); });
+  return digest;
+}
+
+bool IsDigestText(const std::string& digest) {
+  return digest.size() == 32 && digest.find_first_not_of("0123456789abcdef") == std::string::npos;
+}
+
+// The record's digest as this launcher writes it; an earlier launcher may have kept the
+// server's spelling.
+std::string RecordedDigest() { return NormalizedDigest(DownloadRecord::Get(record_key::kZipMd5)); }
+
 struct CheckRow {
   std::string status;
   std::string first;
@@ -72,6 +92,10 @@ FileInfo Check::ParseFileInfo(const std::string& text) {
   rapidjson::Document document;
   JsonUtil::ToObject(document, text);
   info.zipMd5 = StringMember(document, kZipMd5Key);
+  if (JsonUtil::HasMember(document, kZipMd5Key)) {
+    info.zipMd5 = NormalizedDigest(info.zipMd5);
+    if (!IsDigestText(info.zipMd5)) throw Malformed(kZipMd5Key);
+  }
   info.zipBytes = SizeMember(document, kZipBytesKey, kDefaultZipBytes);
   // The archive is written and later deleted under this name: a name the server sends must be
   // one in the download folder. Without the key the name stays empty, as it always was.
@@ -98,7 +122,7 @@ bool Check::IsInstalled(const std::string& zipName, const std::string& zipMd5, s
   // An extraction that never finished left a mixed package behind.
   if (!DownloadRecord::Get(record_key::kExtracting).empty()) return false;
   const std::string recordName = DownloadRecord::Get(record_key::kZipName);
-  const std::string recordMd5 = DownloadRecord::Get(record_key::kZipMd5);
+  const std::string recordMd5 = RecordedDigest();
   return !recordName.empty() && recordName == zipName && !recordMd5.empty() && recordMd5 == zipMd5;
 }
 
@@ -111,7 +135,7 @@ bool Check::AllFilesPresent(const std::vector<std::string>& fileNameList) {
 
 std::int64_t Check::ResumeOffset(const std::string& zipName, const std::string& zipMd5, std::int64_t zipBytes) const {
   if (!FileUtil::Exists(zipName)) return 0;
-  const std::string recordMd5 = DownloadRecord::Get(record_key::kZipMd5);
+  const std::string recordMd5 = RecordedDigest();
   if (recordMd5.empty() || recordMd5 != zipMd5) return 0;  // the archive on disk belongs to another package
   const std::int64_t size = ArchiveSize(zipName);
   if (size > zipBytes) return 0;

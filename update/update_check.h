@@ -1,6 +1,8 @@
 // The launcher's view of the update check.
 #pragma once
 
+#include <string>
+
 #include "update/result_callback.h"
 
 class UpdateCheck {
@@ -10,4 +12,7 @@ class UpdateCheck {
   virtual void Start(ResultCallback callback) = 0;
   // Writes the file information that the check left pending into the cache.
   virtual void SaveLastFileInfo() = 0;
+  // Drops the cached file information of the archive's version: after the archive failed its
+  // digest, the cached digest may be the damaged part, and the next check must ask the server.
+  virtual void ForgetFileInfo(const std::string& archiveName) = 0;
 };

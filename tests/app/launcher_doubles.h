@@ -26,6 +26,11 @@ struct FakeCheck : UpdateCheck {
     std::lock_guard<std::mutex> lock(mutex);
     ++saves;
   }
+  std::vector<std::string> forgotten;
+  void ForgetFileInfo(const std::string& archiveName) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    forgotten.push_back(archiveName);
+  }
 };
 
 struct FakeDownloader : PackageDownloader {

@@ -231,7 +231,8 @@ TEST_F(LauncherFlow, DigestMismatchDeletesTheArchiveAndOffersADownloadAgain) {
   EXPECT_FALSE(fs::exists(kArchive));
   ASSERT_EQ(world_->dialogs.Count(), 1u);
   EXPECT_EQ(world_->dialogs.At(0).text, texts::kDigestMismatch);
-  EXPECT_EQ(world_->check.starts, 1);  // Retry starts over from the check
+  EXPECT_EQ(world_->check.starts, 1);                                      // Retry starts over from the check
+  EXPECT_EQ(world_->check.forgotten, std::vector<std::string>{kArchive});  // and asks the server
 }
 
 TEST_F(LauncherFlow, MissingArchiveNeverPassesVerification) {

@@ -1,8 +1,10 @@
-// The real launcher beside files that are not its own: links planted in its working folder,
-// names a server sends that point elsewhere, a record it cannot keep, a game copy of another
-// install. Whatever happens, every file outside the package stays byte for byte as it was.
+// The real launcher beside files that are not its own and documents it must not trust: links
+// planted in its working folder, names a server sends that point elsewhere, digests in another
+// spelling or a damaged cache, a record it cannot keep, a game copy of another install.
+// Whatever happens, every file outside the package stays byte for byte as it was.
 #include <sys/stat.h>
 
+#include <cctype>
 #include <functional>
 #include <map>
 
@@ -34,6 +36,7 @@ class ForeignFilesTest : public LauncherFixture {
     const LauncherRun run = RunLauncher({});
     ASSERT_EQ(run.exitCode, 0) << run.output;
     ASSERT_EQ(ReadText(DataFolder() / "version.txt"), "1.0.0") << run.output;
+    ClearLog();
   }
 
   // Every file and link below `folder`, with its content.
@@ -120,6 +123,34 @@ TEST_F(ForeignFilesTest, ArchiveNameOfAPlayersFileIsRefusedAndARecordNamingOneLe
   EXPECT_EQ(Take(outside_), before);
   EXPECT_EQ(ReadText(DataFolder() / "version.txt"), "1.0.1");
   EXPECT_EQ(ReadText(DataFolder() / "save.dat"), "the player's saved game");
+}
+
+TEST_F(ForeignFilesTest, DamagedCachedFileInformationIsDroppedAfterOneMismatchAndAnUpperCaseDigestCounts) {
+  InstallFirstVersion();
+  const fs::path cache = DataFolder() / "fileInfo_1_0_0.json";
+  const fs::path served = ContentChannel() / "fileInfo_1_0_0.json";
+  std::string text = ReadText(cache);
+  const std::string md5 = text.substr(text.find("\"zipMd5\": \"") + 11, 32);
+  text.replace(text.find(md5), md5.size(), std::string(32, '0'));
+  WriteText(cache, text);
+  std::string upper = md5;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  std::string published = ReadText(served);
+  published.replace(published.find(md5), md5.size(), " " + upper + " ");
+  WriteText(served, published);
+
+  const LauncherRun run = RunLauncher({"repaired"}, "r\n");
+
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  const std::string mismatch = platform::GbkToUtf8(texts::kDigestMismatch);
+  const auto first = run.output.find(mismatch);
+  ASSERT_NE(first, std::string::npos) << run.output;
+  EXPECT_EQ(run.output.find(mismatch, first + 1), std::string::npos) << "one mismatch, then the server's digest";
+  EXPECT_EQ(LogFor("/MorvanePC1/res_1_0_0.zip").size(), 2u);
+  const auto runs = GameRuns(2);
+  ASSERT_EQ(runs.size(), 2u) << run.output;
+  EXPECT_EQ(runs[1].args, std::vector<std::string>{"repaired"});
+  EXPECT_EQ(ReadText(cache), published);
 }
 
 }  // namespace

@@ -86,12 +86,12 @@ TEST_F(EvaluationTest, ArchiveOfAnotherPackageIsNotResumed) {
   ExpectNeedUpdate(EvaluateNow(*check, Info()), 0, digest_);
   WriteArchive(1000);
   ExpectNeedUpdate(EvaluateNow(*check, Info()), 0, digest_);
-  // An upper-case digest never equals a computed one: the complete archive is fetched again.
+  // An upper-case digest is the same digest: the complete archive of this package is kept.
   std::string upper = digest_;
   for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
   SetRecord(kArchive, upper);
   WriteArchive(5000);
-  ExpectNeedUpdate(EvaluateNow(*check, Info(upper)), 0, upper);
+  ExpectNeedUpdate(EvaluateNow(*check, Info(upper)), 5000, digest_);
 }
 
 TEST_F(EvaluationTest, RecordMustNameArchiveAndDigest) {
@@ -128,7 +128,7 @@ TEST_F(EvaluationTest, DefaultsOfTheFileInformation) {
   EXPECT_TRUE(Check::AllFilesPresent({}));
 
   auto check = MakeCheck();
-  const Row row = EvaluateNow(*check, R"({"zipName":")" + kArchive + R"(","zipMd5":"abc","extra":[1]})");
+  const Row row = EvaluateNow(*check, R"({"zipName":")" + kArchive + R"(","zipMd5":")" + digest_ + R"(","extra":[1]})");
   EXPECT_EQ(status::kNeedUpdate, row.status);
   EXPECT_EQ(104857600, row.size);
   EXPECT_EQ(0, row.offset);
@@ -231,6 +231,37 @@ TEST_F(EvaluationTest, FileListsReachingOutsideTheDataFolderAreMalformed) {
                               R"(","zipBytes":5000,"fileNameList":["kolv.exe","a..b/c.txt","./data/a.pak"]})");
   EXPECT_EQ(status::kNotNeedUpdate, fine.status) << fine.first;
   std::filesystem::remove_all(outside.parent_path());
+}
+
+TEST_F(EvaluationTest, DigestsCountWhateverTheirCaseAndSurroundingBlanks) {
+  std::string upper = digest_;
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  WriteArchive(5000);
+  SetRecord(kArchive, upper);  // as an earlier launcher kept the server's spelling
+  auto check = MakeCheck();
+  // The complete archive on disk is taken as it is: no download from 0.
+  ExpectNeedUpdate(EvaluateNow(*check, Info(" " + upper + "\\r\\n")), 5000, digest_);
+  InstallFiles();
+  EXPECT_EQ(status::kNotNeedUpdate, EvaluateNow(*check, Info(upper)).status);
+  EXPECT_EQ(status::kNotNeedUpdate, EvaluateNow(*check, Info("\\t" + digest_)).status);
+
+  for (const std::string& bad : {std::string(" "), std::string("abc"), digest_.substr(1), digest_ + "0",
+                                 std::string(32, 'g'), digest_.substr(0, 16) + " " + digest_.substr(17)}) {
+    const Row row = EvaluateNow(*check, R"({"zipName":")" + kArchive + R"(","zipMd5":")" + bad + R"("})");
+    EXPECT_EQ(status::kError, row.status) << bad;
+    EXPECT_NE(std::string::npos, row.first.find("malformed \"zipMd5\"")) << row.first;
+  }
+}
+
+TEST_F(EvaluationTest, ForgettingFileInformationDropsOnlyThatVersionsCache) {
+  WriteFile(settings::dataFolder + "/fileInfo_1_0_3.json", "{}");
+  WriteFile(settings::dataFolder + "/fileInfo_1_0_2.json", "{}");
+  auto check = MakeCheck();
+  check->ForgetFileInfo(kArchive);
+  EXPECT_FALSE(std::filesystem::exists(settings::dataFolder + "/fileInfo_1_0_3.json"));
+  EXPECT_TRUE(std::filesystem::exists(settings::dataFolder + "/fileInfo_1_0_2.json"));
+  check->ForgetFileInfo(settings::channelId + "/unversioned.zip");  // no version: nothing to drop
+  EXPECT_TRUE(std::filesystem::exists(settings::dataFolder + "/fileInfo_1_0_2.json"));
 }
 
 }  // namespace
