@@ -1,7 +1,10 @@
 #include "app/zip_package_extractor.h"
 
+#include <cstdio>
+#include <string>
 #include <utility>
 
+#include "app/settings.h"
 #include "net/background_tasks.h"
 #include "net/download_record.h"
 #include "package/zip_util.h"
@@ -9,9 +12,18 @@
 
 namespace {
 
+const char* const kRecordNotWritten = "cannot write the download record ";
+
 // The record is marked while files are being replaced, so a run that dies half-way (killed,
 // disk full, a failed entry) leaves a package the next check will not take as installed.
-void MarkExtracting(const std::string& archivePath) { DownloadRecord::Set(record_key::kExtracting, archivePath); }
+// Without the mark on disk no file may be replaced: the record's box is shown and the stage fails.
+bool MarkExtracting(const UnzipTask& task) {
+  if (DownloadRecord::Set(record_key::kExtracting, task.archivePath)) return true;
+  std::printf("%s%s: nothing unpacked\n", kRecordNotWritten, settings::downloadRecordPath.c_str());
+  DownloadRecord::ShowWriteError();
+  if (task.callback) task.callback(unzip_status::kFailed, kRecordNotWritten + settings::downloadRecordPath, 0, 0);
+  return false;
+}
 
 // Cleared before "succ" is passed on: the launcher may end the process soon after it.
 UnzipCallback ClearingMarkOnSuccess(UnzipCallback callback) {
@@ -28,7 +40,6 @@ void ZipPackageExtractor::Start(UnzipTask task) {
   task.callback = ClearingMarkOnSuccess(std::move(task.callback));
   // The worker owns the task; the outcome arrives only through the task's callback.
   RunDetached([task = std::move(task)] {
-    MarkExtracting(task.archivePath);
-    ZipUtil::UnzipAll(task);
+    if (MarkExtracting(task)) ZipUtil::UnzipAll(task);
   });
 }

@@ -1,5 +1,6 @@
 #include "net/download_record.h"
 
+#include <cstdio>
 #include <exception>
 #include <mutex>
 #include <optional>
@@ -44,10 +45,19 @@ std::string Serialize(const Entries& entries) {
   return text;
 }
 
-// An unreadable record file (a folder in its place, no permission) reads as an empty record.
+// An unreadable record file (a folder or a link in its place, no permission) reads as an empty
+// record, and so does one too large to be a record: it is not read at all.
 void LoadLocked() {
   try {
-    store = Parse(FileUtil::ReadAll(settings::downloadRecordPath));
+    std::uint64_t size = 0;
+    const bool plainFile = platform::FileSize(settings::downloadRecordPath, &size);
+    if (plainFile && size > DownloadRecord::kMaxRecordBytes) {
+      std::printf("download record %s holds %llu bytes, more than a record ever does: starting afresh\n",
+                  settings::downloadRecordPath.c_str(), static_cast<unsigned long long>(size));
+    }
+    store = plainFile && size <= DownloadRecord::kMaxRecordBytes
+                ? Parse(FileUtil::ReadAll(settings::downloadRecordPath))
+                : Entries();
   } catch (const std::exception&) {
     store = Entries();
   }
@@ -58,14 +68,14 @@ Entries& StoreLocked() {
   return *store;
 }
 
-void ShowWriteError() {
+}  // namespace
+
+void DownloadRecord::ShowWriteError() {
   auto& dialogs = platform::CurrentDialogs();
   dialogs.BringMainWindowToFront();
   dialogs.Show(std::string(texts::kRecordErrorHead) + settings::downloadRecordPath + texts::kRecordErrorTail,
                texts::kRecordErrorCaption, platform::kErrorIcon | platform::kSystemModal);
 }
-
-}  // namespace
 
 void DownloadRecord::Load() {
   std::lock_guard<std::mutex> lock(storeMutex);
@@ -77,8 +87,9 @@ std::string DownloadRecord::Get(const std::string& key) {
   return StoreLocked()[key];
 }
 
-void DownloadRecord::Set(const std::string& key, const std::string& value) {
-  bool failed = false;
+bool DownloadRecord::Set(const std::string& key, const std::string& value) {
+  bool raised = false;
+  bool written = false;
   {
     std::lock_guard<std::mutex> lock(storeMutex);
     Entries& entries = StoreLocked();
@@ -89,10 +100,11 @@ void DownloadRecord::Set(const std::string& key, const std::string& value) {
         FileUtil::CreateDir(settings::dataFolder);
       }
       // Written beside the record and renamed over it: a crash mid-write leaves the old record.
-      FileUtil::WriteAllAtomically(settings::downloadRecordPath, text);
+      written = FileUtil::WriteAllAtomically(settings::downloadRecordPath, text);
     } catch (const std::exception&) {
-      failed = true;
+      raised = true;
     }
   }
-  if (failed) ShowWriteError();  // outside the lock: the box blocks until answered
+  if (raised) ShowWriteError();  // outside the lock: the box blocks until answered
+  return written;
 }

@@ -153,5 +153,23 @@ TEST_F(ForeignFilesTest, DamagedCachedFileInformationIsDroppedAfterOneMismatchAn
   EXPECT_EQ(ReadText(cache), published);
 }
 
+// The record carries the mark that the data folder holds no whole package while files are
+// replaced; where it cannot be written, nothing is replaced.
+TEST_F(ForeignFilesTest, RecordThatCannotBeWrittenStopsTheUpdateBeforeAnyFileIsReplaced) {
+  InstallFirstVersion();
+  Publish("1.0.1", {"1.0.x"});
+  fs::remove(DataFolder() / "downloadRecord");
+  fs::create_directories(DataFolder() / "downloadRecord" / "in the way");
+  const Snapshot installed = Take(DataFolder());
+
+  const LauncherRun run = RunLauncher({});  // the record's box is confirmed, the retry cancelled
+
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_NE(run.output.find(platform::GbkToUtf8(texts::kRecordErrorHead)), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find(platform::GbkToUtf8(texts::kUnzipFailedHead)), std::string::npos) << run.output;
+  EXPECT_EQ(Take(DataFolder()), installed);
+  EXPECT_EQ(GameRuns(1).size(), 1u) << "the game is not started again";
+}
+
 }  // namespace
 }  // namespace e2e

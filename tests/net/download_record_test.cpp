@@ -126,9 +126,28 @@ TEST_F(DownloadRecordTest, UnwritableRecordKeepsTheValueInTheStore) {
   // A folder where the record file should be: it cannot be replaced by a file.
   std::filesystem::create_directories(settings::downloadRecordPath);
   DownloadRecord::Load();
-  DownloadRecord::Set("zipName", "pkg.zip");
+  EXPECT_FALSE(DownloadRecord::Set("zipName", "pkg.zip"));
   EXPECT_EQ(DownloadRecord::Get("zipName"), "pkg.zip");
   EXPECT_TRUE(std::filesystem::is_directory(settings::downloadRecordPath));
+}
+
+// A record holds a few short lines. A huge one (here 1 GiB, sparse, so the disk holds a few
+// blocks) is damaged: it is not read, and the next write makes a small record again.
+TEST_F(DownloadRecordTest, RecordLargerThanAFewKibibytesIsDamagedAndStartsAfresh) {
+  WriteRecordFile("zipName=MorvanePC1/res_1_0_0.zip\r\nzipMd5=11111111111111111111111111111111\r\n");
+  std::filesystem::resize_file(settings::downloadRecordPath, 1ull << 30);
+  DownloadRecord::Load();
+  EXPECT_EQ(DownloadRecord::Get("zipName"), "");
+  EXPECT_TRUE(DownloadRecord::Set("zipName", "MorvanePC1/res_1_0_1.zip"));
+  EXPECT_LE(std::filesystem::file_size(settings::downloadRecordPath), DownloadRecord::kMaxRecordBytes);
+  DownloadRecord::Load();
+  EXPECT_EQ(DownloadRecord::Get("zipName"), "MorvanePC1/res_1_0_1.zip");
+  EXPECT_EQ(DownloadRecord::Get("zipMd5"), "");
+
+  // Exactly the limit is still a record.
+  const std::string line = "zipName=MorvanePC1/res_1_0_2.zip\r\npad=";
+  WriteRecordFile(line + std::string(DownloadRecord::kMaxRecordBytes - line.size(), 'x'));
+  EXPECT_EQ(DownloadRecord::Get("zipName"), "MorvanePC1/res_1_0_2.zip");
 }
 
 class RememberPackageTest : public DownloadRecordTest {
