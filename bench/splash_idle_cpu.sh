@@ -29,6 +29,7 @@ CHECK_SECONDS=$((SECONDS_SAMPLED < 10 ? SECONDS_SAMPLED : 10))
 BUDGET_PERCENT=1
 
 . "$(dirname "$(realpath "$0")")/../tests/support/display_test_prelude.sh"
+. "$(dirname "$(realpath "$0")")/silent_server.sh"
 require_tools Xvfb xdotool xmessage
 run_isolated "$0" "$@"
 
@@ -151,18 +152,9 @@ kill $LAUNCHER_PID $SERVER
 wait $LAUNCHER_PID $SERVER 2>/dev/null
 
 # The check stage against a server that takes the connection and never answers.
-python3 -c '
-import socket, sys, time
-s = socket.socket()
-s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-s.bind(("127.0.0.1", int(sys.argv[1])))
-s.listen(64)
-print("listening", flush=True)
-time.sleep(3600)' "$PORT" >"$WORK/silent.log" 2>&1 &
-SILENT=$!
+silent_server_start "$PORT" "$WORK" || die "the silent server did not start"
+SILENT=$SILENT_PID
 PIDS+=($SILENT)
-for _ in $(seq 100); do grep -q '^listening' "$WORK/silent.log" && break; sleep 0.1; done
-grep -q '^listening' "$WORK/silent.log" || die "the silent server did not start"
 run_launcher "$WORK/silent"
 sleep 1
 read -r ticks wticks xticks elapsed <<<"$(sample $LAUNCHER_PID "$CHECK_SECONDS")"

@@ -23,6 +23,7 @@ if [ -z "${LAUNCHER_ISOLATED:-}" ]; then exec bash "$root/scripts/isolated.sh" b
 . "$root/tests/support/display_test_prelude.sh"
 require_tools Xvfb xdotool wine python3
 . "$root/tests/win32/wine_env.sh"
+. "$root/bench/silent_server.sh"
 WORK=$(mktemp -d)
 PIDS=()
 cleanup() {
@@ -79,17 +80,8 @@ measure_reference() { # label
 printf '%-28s %10s   %10s   %-16s %-16s\n' "program" "process" "wineserver" "process vs ref" "both vs ref"
 measure_reference "Win32 60 Hz window, before"
 
-python3 -c '
-import socket, sys, time
-s = socket.socket()
-s.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-s.bind(("127.0.0.1", int(sys.argv[1])))
-s.listen(64)
-print("listening", flush=True)
-time.sleep(3600)' "$PORT" >"$WORK/silent.log" 2>&1 &
-PIDS+=($!)
-for _ in $(seq 100); do grep -q '^listening' "$WORK/silent.log" && break; sleep 0.1; done
-grep -q '^listening' "$WORK/silent.log" || die "the silent server did not start"
+silent_server_start "$PORT" "$WORK" || die "the silent server did not start"
+PIDS+=($SILENT_PID)
 mkdir -p "$WORK/launcher"
 (cd "$WORK/launcher" && exec wine "$LAUNCHER" >"$WORK/launcher.out" 2>&1) &
 PIDS+=($!)

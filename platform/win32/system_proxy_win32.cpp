@@ -15,6 +15,7 @@
 
 #include "platform/proxy_rules.h"
 #include "platform/system_proxy.h"
+#include "platform/win32/wide_text.h"
 
 namespace platform {
 namespace {
@@ -50,22 +51,7 @@ class InternetHandle {
   HINTERNET handle_;
 };
 
-std::string Narrow(const wchar_t* wide) {
-  if (!wide || !*wide) return {};
-  const int length = WideCharToMultiByte(CP_UTF8, 0, wide, -1, nullptr, 0, nullptr, nullptr);
-  std::string text(static_cast<std::size_t>(length > 0 ? length : 1), '\0');
-  WideCharToMultiByte(CP_UTF8, 0, wide, -1, text.data(), length, nullptr, nullptr);
-  text.resize(text.size() - 1);
-  return text;
-}
-
-std::wstring Wide(const std::string& text) {
-  const int length = MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, nullptr, 0);
-  std::wstring wide(static_cast<std::size_t>(length > 0 ? length : 1), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, text.c_str(), -1, wide.data(), length);
-  wide.resize(wide.size() - 1);
-  return wide;
-}
+std::string Narrow(const wchar_t* wide) { return wide ? win32::WideToUtf8(wide) : std::string(); }
 
 // Detection that found nothing is not tried again in this run: on a network without a
 // configuration server each attempt costs DHCP and DNS round trips on every transfer.
@@ -89,7 +75,7 @@ std::optional<std::string> ScriptProxy(const std::string& url, bool detect, cons
   }
   options.fAutoLogonIfChallenged = TRUE;
   WINHTTP_PROXY_INFO info{};
-  const std::wstring wideUrl = Wide(url);
+  const std::wstring wideUrl = win32::Utf8ToWide(url);
   const BOOL found = WinHttpGetProxyForUrl(session.Get(), wideUrl.c_str(), &options, &info);
   GlobalText proxy, bypass;
   *proxy.Out() = info.lpszProxy;

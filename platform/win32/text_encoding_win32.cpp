@@ -53,10 +53,7 @@ std::string WideToAnsi(const std::wstring& wide) {
   return narrow;
 }
 
-}  // namespace win32
-
-std::string GbkToUtf8(const std::string& gbk) {
-  const std::wstring wide = win32::GbkToWide(gbk);
+std::string WideToUtf8(const std::wstring& wide) {
   if (wide.empty()) return {};
   const int length =
       WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
@@ -65,5 +62,18 @@ std::string GbkToUtf8(const std::string& gbk) {
   WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), utf8.data(), length, nullptr, nullptr);
   return utf8;
 }
+
+std::wstring Utf8ToWide(const std::string& utf8) {
+  if (utf8.empty()) return {};
+  const int length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  if (length <= 0) return {};
+  std::wstring wide(static_cast<std::size_t>(length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), length);
+  return wide;
+}
+
+}  // namespace win32
+
+std::string GbkToUtf8(const std::string& gbk) { return win32::WideToUtf8(win32::GbkToWide(gbk)); }
 
 }  // namespace platform

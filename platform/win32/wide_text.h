@@ -10,5 +10,8 @@ namespace platform::win32 {
 std::wstring GbkToWide(const std::string& gbk);
 // UTF-16 to the system's ANSI code page (CP_ACP); characters it lacks become its default one.
 std::string WideToAnsi(const std::wstring& wide);
+// UTF-16 to UTF-8 and back; invalid sequences become U+FFFD.
+std::string WideToUtf8(const std::wstring& wide);
+std::wstring Utf8ToWide(const std::string& utf8);
 
 }  // namespace platform::win32

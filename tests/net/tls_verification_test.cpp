@@ -1,12 +1,9 @@
 // Certificate checks are on unless the build turns them off: a server on 127.0.0.1 with a
 // self-signed certificate must be refused by downloads and requests alike.
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,34 +16,12 @@
 #include "app/settings.h"
 #include "net/http_util.h"
 #include "tests/net/transfer_recorder.h"
+#include "tests/support/loopback.h"
 #include "tests/support/scratch_dir.h"
 
 extern char** environ;
 
 namespace {
-
-int FreeLoopbackPort() {
-  const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(probe);
-  return ntohs(address.sin_port);
-}
-
-bool Accepts(int port) {
-  const int client = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  const bool connected = ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  ::close(client);
-  return connected;
-}
 
 // A TLS server with a fresh self-signed certificate, run by the openssl tool.
 class SelfSignedServer {
@@ -57,7 +32,7 @@ class SelfSignedServer {
     const std::string make = "openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=127.0.0.1 -keyout " + key +
                              " -out " + cert + " >/dev/null 2>&1";
     if (std::system(make.c_str()) != 0) return;
-    port_ = FreeLoopbackPort();
+    port_ = testsupport::FreeLoopbackPort();
     std::vector<std::string> arguments = {
         "openssl", "s_server", "-quiet", "-www", "-accept", "127.0.0.1:" + std::to_string(port_),
         "-cert",   cert,       "-key",   key};
@@ -70,7 +45,7 @@ class SelfSignedServer {
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     if (posix_spawnp(&pid_, "openssl", &actions, nullptr, argv.data(), environ) != 0) pid_ = 0;
     posix_spawn_file_actions_destroy(&actions);
-    for (int wait = 0; pid_ != 0 && wait < 100 && !Accepts(port_); ++wait) {
+    for (int wait = 0; pid_ != 0 && wait < 100 && !testsupport::LoopbackAccepts(port_); ++wait) {
       std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
   }
@@ -82,7 +57,7 @@ class SelfSignedServer {
   SelfSignedServer(const SelfSignedServer&) = delete;
   SelfSignedServer& operator=(const SelfSignedServer&) = delete;
 
-  bool Running() const { return pid_ != 0 && Accepts(port_); }
+  bool Running() const { return pid_ != 0 && testsupport::LoopbackAccepts(port_); }
   std::string Url(const std::string& path) const { return "https://127.0.0.1:" + std::to_string(port_) + "/" + path; }
 
  private:

@@ -1,13 +1,10 @@
 #include "tests/support/nginx_server.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <grp.h>
-#include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
 #include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,38 +12,15 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
-#include <thread>
+
+#include "tests/support/folder_watch.h"
+#include "tests/support/loopback.h"
 
 extern char** environ;
 
 namespace testsupport {
 
 namespace {
-
-// A port nothing listens on right now. Tests run in a network namespace of their own, so the
-// gap between this probe and nginx's bind is not shared with other runs.
-int FreePort() {
-  const int probe = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  socklen_t length = sizeof address;
-  ::bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-  ::getsockname(probe, reinterpret_cast<sockaddr*>(&address), &length);
-  ::close(probe);
-  return ntohs(address.sin_port);
-}
-
-bool Accepts(int port) {
-  const int client = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  const bool connected = ::connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-  ::close(client);
-  return connected;
-}
 
 void ReplaceAll(std::string& text, const std::string& from, const std::string& to) {
   for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
@@ -75,7 +49,7 @@ NginxServer::NginxServer(const std::string& httpBlock, int portCount) {
   root_ = folder / "root";
   std::filesystem::create_directories(root_);
   std::filesystem::create_directories(folder / "temp");
-  for (int i = 0; i < portCount; ++i) ports_.push_back(FreePort());
+  for (int i = 0; i < portCount; ++i) ports_.push_back(FreeLoopbackPort());
 
   std::string body = httpBlock;
   for (int i = 0; i < portCount; ++i) ReplaceAll(body, "@PORT" + std::to_string(i) + "@", std::to_string(ports_[i]));
@@ -106,6 +80,9 @@ NginxServer::NginxServer(const std::string& httpBlock, int portCount) {
   std::vector<char*> argv;
   for (auto& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
+  // nginx writes its pid file once every port is bound: each change in the folder is a moment
+  // to look again.
+  FolderWatch watch(folder);
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
@@ -117,7 +94,7 @@ NginxServer::NginxServer(const std::string& httpBlock, int portCount) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
   for (;;) {
     bool all = true;
-    for (const int port : ports_) all = all && Accepts(port);
+    for (const int port : ports_) all = all && LoopbackAccepts(port);
     if (all) {
       started_ = true;
       break;
@@ -127,8 +104,7 @@ NginxServer::NginxServer(const std::string& httpBlock, int portCount) {
       pid_ = 0;
       break;
     }
-    if (std::chrono::steady_clock::now() > deadline) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    if (!watch.WaitForChange(deadline)) break;
   }
   // The probes above are logged as requests of nobody; they never reached the HTTP layer.
 }
@@ -170,11 +146,10 @@ int NginxServer::RequestCount(int index, const std::string& path) const {
 
 int NginxServer::WaitForRequests(int index, const std::string& path, int count, int limitMs) const {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+  // nginx appends to its access log in this folder as each request ends.
+  FolderWatch watch(scratch_.Path());
   int seen = RequestCount(index, path);
-  while (seen < count && std::chrono::steady_clock::now() < deadline) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    seen = RequestCount(index, path);
-  }
+  while (seen < count && watch.WaitForChange(deadline)) seen = RequestCount(index, path);
   return seen;
 }
 

@@ -5,7 +5,6 @@
 
 #include <chrono>
 #include <fstream>
-#include <thread>
 
 #include "test_helpers.h"
 #include "tests/support/nginx_server.h"
@@ -36,13 +35,12 @@ void Publish(const NginxServer& nginx) {
 }
 
 std::vector<Row> WaitForFinal(const std::shared_ptr<Recorder>& recorder, std::chrono::milliseconds limit) {
-  const auto deadline = Clock::now() + limit;
-  for (;;) {
-    const std::vector<Row> rows = recorder->Rows();
-    if (!rows.empty() && (rows.back().status == "succ" || rows.back().status == "allTimeout")) return rows;
-    if (Clock::now() > deadline) return rows;
-    std::this_thread::sleep_for(5ms);
-  }
+  recorder->WaitUntil(
+      [](const std::vector<Row>& rows) {
+        return !rows.empty() && (rows.back().status == "succ" || rows.back().status == "allTimeout");
+      },
+      limit);
+  return recorder->Rows();
 }
 
 long long MsSince(Clock::time_point from, Clock::time_point to) {

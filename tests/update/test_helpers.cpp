@@ -72,8 +72,12 @@ void Recorder::Add(Row row) {
 }
 
 bool Recorder::WaitFor(std::size_t count, std::chrono::milliseconds timeout) {
+  return WaitUntil([count](const std::vector<Row>& rows) { return rows.size() >= count; }, timeout);
+}
+
+bool Recorder::WaitUntil(const std::function<bool(const std::vector<Row>&)>& done, std::chrono::milliseconds timeout) {
   std::unique_lock<std::mutex> lock(mutex_);
-  return changed_.wait_for(lock, timeout, [&] { return rows_.size() >= count; });
+  return changed_.wait_for(lock, timeout, [&] { return done(rows_); });
 }
 
 std::vector<Row> Recorder::Rows() const {

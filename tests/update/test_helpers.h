@@ -55,6 +55,8 @@ class Recorder {
   void Add(Row row);
   // Waits until at least `count` rows arrived; false on time-out.
   bool WaitFor(std::size_t count, std::chrono::milliseconds timeout);
+  // Waits until `done` holds for the rows arrived so far; false on time-out.
+  bool WaitUntil(const std::function<bool(const std::vector<Row>&)>& done, std::chrono::milliseconds timeout);
   std::vector<Row> Rows() const;
 
  private:

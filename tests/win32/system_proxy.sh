@@ -45,39 +45,47 @@ proxy_install() {  # work run-name -> PROXY_STATUS
   PROXY_STATUS=$E2E_STATUS
 }
 
+# One install with the proxy set to <proxy> and the bypass list <bypass>, against the release in
+# <work>/good; leaves PROXY_STATUS, the content server's log in <work>/serve-<run>.log and the
+# install in <work>/<run>.
+proxy_case() {  # work run proxy bypass port
+  local work=$1 run=$2
+  proxy_set "$3" "$4" || record_check 1 "proxy: the settings of $run are written"
+  e2e_serve "$work/good" "$5" "$work/serve-$run.log" || record_check 1 "proxy: content server starts"
+  proxy_install "$work" "$run"
+  e2e_stop_server
+}
+
 proxy_run() {
-  local work=$1 port=$2 log="$1/proxy-requests.log" proxy_pid proxy_port
+  local work=$1 port=$2 log="$1/proxy-requests.log" proxy_pid proxy_port word ready
   : >"$log"
-  python3 "$E2E_ROOT/tests/support/forward_proxy.py" "$log" >"$work/proxy.out" 2>&1 &
+  # The proxy's first line names its port; a bounded read of a pipe waits for it without polling.
+  rm -f "$work/proxy.fifo" && mkfifo "$work/proxy.fifo"
+  python3 "$E2E_ROOT/tests/support/forward_proxy.py" "$log" >"$work/proxy.fifo" 2>"$work/proxy.err" &
   proxy_pid=$!
-  for _ in $(seq 1 50); do grep -q '^listening' "$work/proxy.out" && break; sleep 0.1; done
-  proxy_port=$(sed -n 's/^listening //p' "$work/proxy.out")
-  if [ -z "$proxy_port" ]; then
-    record_check 1 "proxy: the forward proxy starts"
+  exec {ready}<"$work/proxy.fifo"
+  read -r -t 10 word proxy_port <&"$ready" || true
+  exec {ready}<&-
+  if [ "$word" != listening ] || [ -z "$proxy_port" ]; then
+    record_check 1 "proxy: the forward proxy starts ($(cat "$work/proxy.err"))"
     kill "$proxy_pid" 2>/dev/null
     return
   fi
 
-  proxy_set "127.0.0.1:$proxy_port" "<local>" || record_check 1 "proxy: the settings are written"
-  e2e_serve "$work/good" "$port" "$work/serve-proxy.log" || record_check 1 "proxy: content server starts"
-  proxy_install "$work" proxy-install
-  e2e_stop_server
+  proxy_case "$work" proxy-install "127.0.0.1:$proxy_port" "<local>" "$port"
   record_check $([ "$PROXY_STATUS" = 0 ] && [ -f "$work/proxy-install/$E2E_DATA/kolv.exe" ] && echo 0 || echo 1) \
     "proxy: the install through the system proxy succeeds (exit $PROXY_STATUS)"
   local served through
-  served=$(proxy_served_requests "$work/serve-proxy.log" | sort)
+  served=$(proxy_served_requests "$work/serve-proxy-install.log" | sort)
   through=$(sort "$log")
   record_check $([ -n "$served" ] && [ "$served" = "$through" ] && echo 0 || echo 1) \
     "proxy: every request went through the proxy ($(echo "$through" | grep -c .) of $(echo "$served" | grep -c .))"
 
   : >"$log"
-  proxy_set "127.0.0.1:$proxy_port" "<local>;127.0.0.1" || record_check 1 "proxy: the bypass is written"
-  e2e_serve "$work/good" "$port" "$work/serve-bypass.log" || record_check 1 "proxy: content server starts"
-  proxy_install "$work" proxy-bypass
-  e2e_stop_server
+  proxy_case "$work" proxy-bypass "127.0.0.1:$proxy_port" "<local>;127.0.0.1" "$port"
   record_check $([ "$PROXY_STATUS" = 0 ] && [ -f "$work/proxy-bypass/$E2E_DATA/kolv.exe" ] && echo 0 || echo 1) \
     "proxy: the install with the content server on the bypass list succeeds (exit $PROXY_STATUS)"
-  served=$(proxy_served_requests "$work/serve-bypass.log" | grep -c .)
+  served=$(proxy_served_requests "$work/serve-proxy-bypass.log" | grep -c .)
   record_check $([ "$served" -ge 3 ] && [ ! -s "$log" ] && echo 0 || echo 1) \
     "proxy: no request of a bypassed server went through the proxy ($(grep -c . "$log") of $served)"
 
