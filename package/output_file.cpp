@@ -1,12 +1,31 @@
 #include "package/output_file.h"
 
-#ifdef _WIN32
-
 #include "platform/files.h"
 
+namespace {
+
+// What stands in the way of a new file: a link of any kind, or a folder of an earlier release.
+// A failed removal is left for the open below to report.
+void ClearFileSite(const std::string& path) {
+  if (platform::IsLink(path) || platform::IsDirectory(path)) platform::RemovePathNoFollow(path);
+}
+
+}  // namespace
+
+bool MakeFolderInPlace(const std::string& path) {
+  const bool folder = !platform::IsLink(path) && platform::IsDirectory(path);
+  if (folder) return true;
+  if (platform::PathExists(path) || platform::IsLink(path)) platform::RemovePathNoFollow(path);
+  return platform::MakeDirectory(path) || (!platform::IsLink(path) && platform::IsDirectory(path));
+}
+
+#ifdef _WIN32
+
 // A link at the path is replaced, never written through.
-OutputFile::OutputFile(const std::string& path, std::optional<std::uint32_t>)
-    : file_(platform::OpenFileNoFollow(path, platform::WriteMode::Replace)) {}
+OutputFile::OutputFile(const std::string& path, std::optional<std::uint32_t>) {
+  ClearFileSite(path);
+  file_ = platform::OpenFileNoFollow(path, platform::WriteMode::Replace);
+}
 
 OutputFile::~OutputFile() {
   if (file_ != nullptr) std::fclose(file_);
@@ -40,6 +59,7 @@ OutputFile::OutputFile(const std::string& path, std::optional<std::uint32_t> per
   // Removing what is there first means a symbolic link is dropped rather than followed, a
   // read-only file from an earlier run is replaced, and a running program's file is not
   // truncated under it. O_EXCL then refuses anything that appeared in between.
+  ClearFileSite(path);
   unlink(path.c_str());
   descriptor_ = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, kDefaultMode);
   if (descriptor_ < 0 || !permissions) return;

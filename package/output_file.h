@@ -1,7 +1,9 @@
 // The file an archive entry is written to.
 //
 // An existing file is replaced. A symbolic link (on Windows any reparse point) planted in the
-// data folder is dropped, never followed, so it cannot redirect the write.
+// data folder is dropped, never followed, so it cannot redirect the write. A folder in the
+// file's place (the previous release had a folder of that name) is removed with its contents,
+// again without descending into any link below it.
 #pragma once
 
 #include <cstddef>
@@ -12,6 +14,11 @@
 #ifdef _WIN32
 #include <cstdio>
 #endif
+
+// Makes `path` (without a final separator) a real folder for the entries below it: a folder
+// there is kept, a file or a link in its place is removed first, never followed. False when the
+// folder is not there afterwards.
+bool MakeFolderInPlace(const std::string& path);
 
 class OutputFile {
  public:

@@ -94,10 +94,15 @@ class Extraction {
       if (!EnsureFolder(path)) return Fail(kCreateDirectoryFail + path, index);
     }
     if (!parts.file.empty()) {
-      std::string error;
-      if (!ZipUtil::ExtractCurrent(archive_, localName, destination_ + parts.file, error)) {
+      const std::string path = destination_ + parts.file;
+      // The package itself holds a folder of this name: one of the two entries cannot be right.
+      if (readyFolders_.count(path + platform::kPathSeparator) != 0) {
+        PrintLine(kOpenUnzipFail + localName);
         return Fail(kExtractFileFail + localName, index);
       }
+      std::string error;
+      if (!ZipUtil::ExtractCurrent(archive_, localName, path, error)) return Fail(kExtractFileFail + localName, index);
+      writtenFiles_.insert(path);
     }
     Report(unzip_status::kEntryDone, localName, index + 1, count_);
     if (index + 1 < count_ && unzGoToNextFile(archive_) != UNZ_OK) {
@@ -111,11 +116,12 @@ class Extraction {
  private:
   // Entries of one package share their folders; each is created or found once per run. A link
   // in a folder's place is removed as a link and a real folder made, so that no entry is
-  // written through it to wherever it points.
+  // written through it to wherever it points. A file there goes too when an earlier release
+  // left it; one this package wrote means the package contradicts itself.
   bool EnsureFolder(const std::string& path) {
     if (readyFolders_.count(path) != 0) return true;
-    if (platform::IsLink(path) && !platform::RemovePathNoFollow(path)) return false;
-    if (!EnsureDirectory(path)) return false;
+    const std::string name = path.substr(0, path.size() - 1);
+    if (writtenFiles_.count(name) != 0 || !MakeFolderInPlace(name)) return false;
     readyFolders_.insert(path);
     return true;
   }
@@ -133,7 +139,8 @@ class Extraction {
   std::string destination_;
   const UnzipCallback& callback_;
   long long count_;
-  std::set<std::string> readyFolders_;
+  std::set<std::string> readyFolders_;  // with the final separator
+  std::set<std::string> writtenFiles_;
   Outcome failure_;
 };
 

@@ -153,6 +153,41 @@ TEST_F(ForeignFilesTest, DamagedCachedFileInformationIsDroppedAfterOneMismatchAn
   EXPECT_EQ(ReadText(cache), published);
 }
 
+// A release that turns files into folders and folders into files replaces what the player's
+// install holds, links of the player's included, without reaching through any of them.
+TEST_F(ForeignFilesTest, ReleaseSwappingFilesAndFoldersInstallsOverTheFirstAndLinksLoseOnlyThemselves) {
+  const fs::path first = MakeGameBuild("1.0.0");
+  WriteText(first / "maps", "maps of 1.0.0");
+  WriteText(first / "music", "music of 1.0.0");
+  WriteText(first / "lang" / "en" / "text.txt", "text of 1.0.0");
+  InstallFirstVersion();
+  ASSERT_EQ(ReadText(DataFolder() / "lang" / "en" / "text.txt"), "text of 1.0.0");
+  fs::remove(DataFolder() / "music");
+  fs::create_directory_symlink(outside_ / "keep", DataFolder() / "music");
+  fs::create_symlink(outside_ / "secret.txt", DataFolder() / "lang" / "en" / "linked.txt");
+  fs::create_directory_symlink(outside_ / "keep", DataFolder() / "lang" / "linked");
+  const Snapshot before = Take(outside_);
+
+  const fs::path second = MakeGameBuild("1.0.1");
+  WriteText(second / "maps" / "level1.bin", "level 1 of 1.0.1");
+  WriteText(second / "music" / "track1.ogg", "track of 1.0.1");
+  WriteText(second / "lang", "language pack of 1.0.1");
+  Publish("1.0.1", {"1.0.x"});
+  const LauncherRun run = RunLauncher({"updated"});
+
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_EQ(ReadText(DataFolder() / "version.txt"), "1.0.1") << run.output;
+  EXPECT_EQ(ReadText(DataFolder() / "maps" / "level1.bin"), "level 1 of 1.0.1");
+  EXPECT_FALSE(fs::is_symlink(DataFolder() / "music"));
+  EXPECT_EQ(ReadText(DataFolder() / "music" / "track1.ogg"), "track of 1.0.1");
+  EXPECT_TRUE(fs::is_regular_file(fs::symlink_status(DataFolder() / "lang")));
+  EXPECT_EQ(ReadText(DataFolder() / "lang"), "language pack of 1.0.1");
+  EXPECT_EQ(Take(outside_), before);
+  const auto runs = GameRuns(2);
+  ASSERT_EQ(runs.size(), 2u) << run.output;
+  EXPECT_EQ(runs[1].args, std::vector<std::string>{"updated"});
+}
+
 // The record carries the mark that the data folder holds no whole package while files are
 // replaced; where it cannot be written, nothing is replaced.
 TEST_F(ForeignFilesTest, RecordThatCannotBeWrittenStopsTheUpdateBeforeAnyFileIsReplaced) {

@@ -184,16 +184,17 @@ TEST_F(UnzipFailureTest, FileInTheWayOfAFolderStopsTheRun) {
   EXPECT_FALSE(std::filesystem::exists(destination() / "c.txt"));
 }
 
-TEST_F(UnzipFailureTest, FolderInTheWayOfAFileFailsThatEntry) {
-  std::filesystem::create_directories(destination() / "f.txt");
+TEST_F(UnzipFailureTest, FolderOfTheSamePackageInTheWayOfAFileFailsThatEntry) {
   ZipBuilder zip(archive());
-  zip.Add("f.txt", "cannot replace a folder");
+  zip.Add("f.txt/inner.txt", "a folder of this package");
+  zip.Add("f.txt", "cannot replace a folder the package itself holds");
   zip.Close();
 
   testing::internal::CaptureStdout();
   EXPECT_FALSE(Unzip());
   EXPECT_THAT(testing::internal::GetCapturedStdout(), HasSubstr("open unzip file fail: f.txt\n"));
-  EXPECT_EQ(calls(), (std::vector<UnzipCall>{{"fail", "extract file fail: f.txt", 0, 1}}));
+  EXPECT_EQ(last(), (UnzipCall{"fail", "extract file fail: f.txt", 1, 2}));
+  EXPECT_EQ(Read("data/f.txt/inner.txt"), "a folder of this package");
 }
 
 TEST_F(UnzipFailureTest, UnreadableEntryHeader) {
