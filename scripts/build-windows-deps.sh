@@ -19,9 +19,6 @@ toolchain="$root/cmake/toolchains/mingw-w64-x86_64.cmake"
 triplet=x86_64-w64-mingw32
 jobs="$(nproc)"
 
-# zlib's security update has no source in the archive; its fix is in minizip's zip.c, which
-# the launcher does not compile.
-zlib_version="1:1.2.13.dfsg-1"
 # Bump when the recipe below changes, so caches built by an older recipe are rebuilt.
 recipe=5
 stamp="$prefix/.complete-$recipe"
@@ -36,33 +33,13 @@ if [ -f "$stamp" ]; then
 fi
 
 log() { echo "windows deps: $*"; }
-SUDO=""
-[ "$(id -u)" -ne 0 ] && SUDO=sudo
-
-ensure_source_entry() {
-  if grep -rqsE '^(Types:.*deb-src|deb-src )' /etc/apt/sources.list /etc/apt/sources.list.d/; then
-    return
-  fi
-  # Same archive as the machine's binary packages, sources only, bookworm main.
-  local uri
-  uri="$(sed -n 's/^URIs:[[:space:]]*//p' /etc/apt/sources.list.d/debian.sources 2>/dev/null | head -n1)"
-  uri="${uri:-http://deb.debian.org/debian}"
-  log "adding a deb-src entry for $uri"
-  printf 'Types: deb-src\nURIs: %s\nSuites: bookworm\nComponents: main\nSigned-By: /usr/share/keyrings/debian-archive-keyring.gpg\n' \
-    "$uri" | $SUDO tee /etc/apt/sources.list.d/launcher-deb-src.sources >/dev/null
-  $SUDO apt-get update -qq >/dev/null
-}
 
 fetch_sources() {
-  mkdir -p "$sources"
-  if ! ls "$sources"/zlib_*.dsc >/dev/null 2>&1 || ! ls "$sources"/curl_*.dsc >/dev/null 2>&1; then
-    ensure_source_entry
-    (cd "$sources" && apt-get source --download-only -qq "zlib=$zlib_version" curl >/dev/null)
-  fi
+  bash "$root/scripts/debian-source.sh" "$sources" zlib curl
   rm -rf "$work"
   mkdir -p "$work"
-  (cd "$work" && dpkg-source --no-check -x "$sources"/zlib_*.dsc zlib >/dev/null &&
-    dpkg-source --no-check -x "$sources"/curl_*.dsc curl >/dev/null)
+  bash "$root/scripts/debian-source.sh" --extract "$sources" zlib "$work/zlib"
+  bash "$root/scripts/debian-source.sh" --extract "$sources" curl "$work/curl"
 }
 
 build_zlib() {

@@ -5,14 +5,14 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  libcurl4-openssl-dev libminizip-dev zlib1g-dev rapidjson-dev libssl-dev
+  libcurl4-openssl-dev zlib1g-dev dpkg-dev patch rapidjson-dev libssl-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   libgtk-3-dev xvfb xdotool imagemagick fonts-wqy-zenhei
   curl unzip nginx-light
   clang libclang-rt-14-dev
 )
 if [ "${LAUNCHER_WITH_WINDOWS:-0}" = 1 ]; then
-  packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev wine wine64 dpkg-dev
+  packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev wine wine64
     locales osslsigncode openssl)
 fi
 

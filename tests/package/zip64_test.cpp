@@ -20,10 +20,12 @@ void WriteManyEntries(const std::filesystem::path& path, long long folderEntries
 TEST_F(Zip64Test, MoreThan65535EntriesWithOrWithoutTheZip64EndRecord) {
   constexpr long long kTotal = 70001;
   WriteManyEntries(archive(), kTotal - 1);
-  // This writer caps the classic end record's count at 65,535 and adds no zip64 record.
+  // This writer caps the classic end record's count at 65,535 and adds the zip64 record; older
+  // writers left the record out, which is what the archive is without it.
   const std::string bytes = ReadBytes(archive());
   EXPECT_EQ(bytes.substr(bytes.size() - 12, 2), std::string("\xff\xff", 2));
-  EXPECT_EQ(bytes.find(std::string("PK\x06\x06", 4)), std::string::npos);
+  ASSERT_TRUE(RemoveZip64EndRecords(archive()));
+  EXPECT_EQ(ReadBytes(archive()).find(std::string("PK\x06\x06", 4)), std::string::npos);
 
   for (const bool withZip64Record : {false, true}) {
     SCOPED_TRACE(withZip64Record ? "zip64 end record" : "capped count");

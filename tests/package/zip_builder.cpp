@@ -92,6 +92,19 @@ void AddZip64EndRecords(const std::filesystem::path& path, std::uint64_t entries
   WriteBytes(path, bytes);
 }
 
+bool RemoveZip64EndRecords(const std::filesystem::path& path) {
+  std::string bytes = ReadBytes(path);
+  constexpr std::size_t kLocatorSize = 20;
+  if (bytes.size() < 22 + kLocatorSize) return false;
+  const std::size_t locator = bytes.size() - 22 - kLocatorSize;
+  if (bytes.compare(locator, 4, "PK\x06\x07") != 0) return false;
+  const std::uint64_t record = GetLittleEndian(bytes, locator + 8, 8);
+  if (record >= locator || bytes.compare(record, 4, "PK\x06\x06") != 0) return false;
+  bytes.erase(record, bytes.size() - 22 - record);
+  WriteBytes(path, bytes);
+  return true;
+}
+
 int PatchBytes(const std::filesystem::path& path, const std::string& from, const std::string& to) {
   if (from.size() != to.size()) throw std::invalid_argument("patch must keep the length");
   std::string bytes = ReadBytes(path);

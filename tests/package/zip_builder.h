@@ -56,4 +56,7 @@ void WriteBytes(const std::filesystem::path& path, const std::string& bytes);
 // comment, for `entries` entries: what a writer with zip64 support adds past 65,535 entries.
 void AddZip64EndRecords(const std::filesystem::path& path, std::uint64_t entries);
 // Replaces every occurrence of `from` by `to` (same length); returns how many were replaced.
+// Removes the zip64 end record and its locator that a writer put before the end record of an
+// archive without a comment; false when there were none.
+bool RemoveZip64EndRecords(const std::filesystem::path& path);
 int PatchBytes(const std::filesystem::path& path, const std::string& from, const std::string& to);
