@@ -143,11 +143,17 @@ void Launcher::StartDownload(const std::string& archivePath, const std::string& 
   splash_->SetSpeedText("0k/s");
   services_.downloader->RememberPackage(archivePath, digest);
 
-  const std::string& base = baseUrls_[static_cast<std::size_t>(std::rand()) % baseUrls_.size()];
+  const std::vector<std::size_t> order = DownloadOrder();
   DownloadTask task;
   task.resumeOffset = static_cast<std::uint64_t>(offset);
   task.localPath = archivePath;
-  task.url = ArchiveUrl(base, archivePath);
+  task.url = ArchiveUrl(baseUrls_[order.front()], archivePath);
+  for (std::size_t at = 1; at < order.size(); ++at)
+    task.mirrorUrls.push_back(ArchiveUrl(baseUrls_[order[at]], archivePath));
+  lastTriedBase_ = static_cast<int>(order.back());
+  task.stallBytesPerSecond = delays_.stallBytesPerSecond;
+  task.stallSeconds = delays_.stallSeconds;
+  task.archiveBytes = size > 0 ? static_cast<std::uint64_t>(size) : 0;
   // Never more than the whole archive: a server that sends without end is cut off.
   task.maxBodyBytes = size > 0 ? static_cast<std::uint64_t>(size) : 0;
   task.callback = ProgressAdapter(
@@ -158,6 +164,18 @@ void Launcher::StartDownload(const std::string& archivePath, const std::string& 
   std::printf("download %s from %s, resume from %lld of %lld bytes\n", archivePath.c_str(), task.url.c_str(),
               static_cast<long long>(offset), static_cast<long long>(size));
   services_.downloader->Start(std::move(task));
+}
+
+// Every base URL once, from a random one; never from the one that failed last, when there is another.
+std::vector<std::size_t> Launcher::DownloadOrder() const {
+  const std::size_t count = baseUrls_.size();
+  std::size_t start = static_cast<std::size_t>(std::rand()) % count;
+  if (count > 1 && lastFailedBase_ >= 0 && start == static_cast<std::size_t>(lastFailedBase_)) {
+    start = (start + 1 + static_cast<std::size_t>(std::rand()) % (count - 1)) % count;
+  }
+  std::vector<std::size_t> order;
+  for (std::size_t step = 0; step < count; ++step) order.push_back((start + step) % count);
+  return order;
 }
 
 void Launcher::OnTransferEvent(const std::string& status, const std::string& payload, std::uint64_t downloaded,
@@ -171,6 +189,8 @@ void Launcher::OnTransferEvent(const std::string& status, const std::string& pay
   } else if (status == status::kSucc) {
     StartVerify(archivePath, digest, expected);
   } else if (status == status::kFail) {
+    // The download tried every base URL in its order; the last of them failed last.
+    lastFailedBase_ = lastTriedBase_;
     ShowRetryDialog(payload + texts::kClickToRetry, "");
   }
 }

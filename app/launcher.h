@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/game_control.h"
+#include "app/settings.h"
 #include "net/package_downloader.h"
 #include "package/package_extractor.h"
 #include "ui/splash_state.h"
@@ -35,6 +36,10 @@ struct LauncherDelays {
   int exitAfterError = 600;
   int exitAfterClose = 1000;
   int restartRunningGame = 2000;
+  // The archive's stall window (not a delay): slower than this rate for this long and the
+  // attempt has failed, so the next base URL takes over.
+  long stallBytesPerSecond = settings::archiveStallBytesPerSecond;
+  long stallSeconds = settings::archiveStallSeconds;
 };
 
 class Launcher {
@@ -74,12 +79,17 @@ class Launcher {
   void SetStage(const std::string& stage);
   void SetFillWidth(double done, double total);
   void ShowMessage(const std::string& text, const std::string& caption, unsigned style);
+  std::vector<std::size_t> DownloadOrder() const;
 
   LauncherServices services_;
   SplashState* splash_;
   LauncherDelays delays_;
   std::vector<std::string> baseUrls_;
   std::vector<std::string> channelUrls_;
+  // Base URLs by index: the last one the current download may try, and the one that failed
+  // last (-1: none), which a Retry does not start from.
+  int lastTriedBase_ = -1;
+  int lastFailedBase_ = -1;
 
   mutable std::mutex stageMutex_;  // `stage` is written by workers and read by the frame loop
   std::string stage_;

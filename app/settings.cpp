@@ -8,6 +8,11 @@
 #define LAUNCHER_BASE_URL_LIST LAUNCHER_BASE_URL_LIST_OVERRIDE
 #endif
 
+// Any real player's line beats 1 KiB/s over half a minute; a test build may shorten the window.
+#ifndef LAUNCHER_ARCHIVE_STALL_SECONDS
+#define LAUNCHER_ARCHIVE_STALL_SECONDS 30
+#endif
+
 namespace settings {
 
 const std::string channelId = LAUNCHER_CHANNEL_ID;
@@ -18,6 +23,8 @@ const std::string localConfigName = "local_config.json";
 const std::string downloadRecordPath = dataFolder + "/downloadRecord";
 const std::vector<std::string> baseUrls = {LAUNCHER_BASE_URL_LIST};
 const bool verifyTls = LAUNCHER_VERIFY_TLS;
+const long archiveStallBytesPerSecond = 1024;
+const long archiveStallSeconds = LAUNCHER_ARCHIVE_STALL_SECONDS;
 
 const char* const kInstanceMutexName = "KOLV__Mutex";
 const char* const kActivationMessageName = "KOLV__Mutex__EH";

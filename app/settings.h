@@ -14,6 +14,9 @@ extern const std::string localConfigName;    // optional local override of the c
 extern const std::string downloadRecordPath;
 extern const std::vector<std::string> baseUrls;
 extern const bool verifyTls;
+// The archive's stall window: a transfer slower than this rate for this long has failed.
+extern const long archiveStallBytesPerSecond;
+extern const long archiveStallSeconds;
 
 // Names of the single-instance guard and its activation message.
 extern const char* const kInstanceMutexName;

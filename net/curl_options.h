@@ -30,7 +30,7 @@ struct TransferOptions {
   curl_write_callback header = nullptr;  // each header line of every answer; nullptr: none
   void* headerData = nullptr;
   curl_xferinfo_callback progress = &ReportProgress;
-  void* progressData = nullptr;  // a TransferCallback for ReportProgress
+  void* progressData = nullptr;  // what `progress` reads: a TransferCallback for ReportProgress
   long connectTimeoutMs = 0;     // 0: libcurl's own
   long timeoutMs = 0;            // the whole transfer; 0: none
   long lowSpeedLimit = kLowSpeedLimit;

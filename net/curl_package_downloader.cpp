@@ -2,8 +2,8 @@
 
 #include <utility>
 
+#include "net/archive_failover.h"
 #include "net/background_tasks.h"
-#include "net/http_util.h"
 #include "net/remember_package.h"
 
 void CurlPackageDownloader::RememberPackage(const std::string& archivePath, const std::string& digest) {
@@ -11,5 +11,5 @@ void CurlPackageDownloader::RememberPackage(const std::string& archivePath, cons
 }
 
 void CurlPackageDownloader::Start(DownloadTask task) {
-  RunDetached([task = std::move(task)] { HttpUtil::Download(task); });
+  RunDetached([task = std::move(task)] { DownloadFromMirrors(task); });
 }

@@ -1,4 +1,5 @@
-// The package download of this build: the download record, then libcurl on a detached thread.
+// The package download of this build: the download record, then libcurl on a detached thread,
+// over the task's URL and its mirrors.
 #pragma once
 
 #include "net/package_downloader.h"

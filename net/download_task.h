@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "net/transfer_callback.h"
 
@@ -14,4 +15,14 @@ struct DownloadTask {
   // A file (or body) growing past this many bytes ends the transfer as failed (a server sending
   // without end must not fill the disk); 0 for no limit.
   std::uint64_t maxBodyBytes = 0;
+  // The stall window: a transfer slower than `stallBytesPerSecond` for `stallSeconds` has failed.
+  // Any real player's line beats 1 KiB/s; a mirror trickling a few bytes a second would otherwise
+  // hold the download for ever.
+  long stallBytesPerSecond = 1024;
+  long stallSeconds = 30;
+  // The whole archive's size when known: an answer that gives no length (chunked) still shows
+  // progress against it. 0 when unknown.
+  std::uint64_t archiveBytes = 0;
+  // Further URLs of the same archive, tried in order after `url` when an attempt fails.
+  std::vector<std::string> mirrorUrls{};
 };

@@ -1,7 +1,8 @@
 // Archive download: one GET, written to a partial file from the resume offset or collected in
 // memory, progress through libcurl's progress hook, exactly one "succ" or "fail" at the end.
-// Only the low-speed rule bounds the transfer (no overall or connect time-out): archives are
-// large and connections slow.
+// Only the stall window bounds the transfer (no overall or connect time-out): archives are
+// large and connections slow, but a transfer under the window's rate for its whole length has
+// failed. An answer without a length (chunked) shows progress against the archive's known size.
 //
 // No download is wasted on a server that does not continue the partial file: a 200 answer to a
 // range request carries the whole archive, so it is written from the start of the file; a 416
@@ -27,8 +28,24 @@ struct Transfer {
   CURL* handle = nullptr;
   BodySink* sink = nullptr;
   const TransferCallback* callback = nullptr;
-  bool rangeAsked = false;  // the request asked for the bytes after the sink's position
+  bool rangeAsked = false;           // the request asked for the bytes after the sink's position
+  std::uint64_t archiveBytes = 0;    // the whole archive, 0 when unknown
+  std::uint64_t transferOffset = 0;  // where this answer's body starts in the archive
 };
+
+// ("trans", "", received, expected) while an expected size is known: the answer's own length,
+// else what is left of the archive after this answer's start.
+int ReportDownloadProgress(void* transferData, curl_off_t downloadTotal, curl_off_t downloadNow, curl_off_t,
+                           curl_off_t) {
+  const auto& transfer = *static_cast<const Transfer*>(transferData);
+  double expected = static_cast<double>(downloadTotal);
+  if (downloadTotal <= 0 && transfer.archiveBytes > transfer.transferOffset) {
+    expected = static_cast<double>(transfer.archiveBytes - transfer.transferOffset);
+  }
+  if (expected <= 0) return 0;
+  (*transfer.callback)(transfer::kTrans, "", static_cast<double>(downloadNow), expected);
+  return 0;
+}
 
 // At the end of an answer's headers the status is known: a 200 to a range request carries the
 // whole archive, so the file is started over before its first byte (and before any progress of
@@ -42,6 +59,7 @@ std::size_t SeeHeader(char* data, std::size_t size, std::size_t count, void* tra
   if (status == 200 && transfer.rangeAsked && transfer.sink->Position() != 0) {
     std::printf("the server ignored the range and sends the whole archive: writing it from the start\n");
     if (!transfer.sink->Restart(0)) return 0;  // libcurl ends the transfer with a write error
+    transfer.transferOffset = 0;
     (*transfer.callback)(transfer::kRestart, "", 0, 0);
   }
   return size * count;
@@ -75,7 +93,7 @@ void HttpUtil::Download(const DownloadTask& task) {
     return;
   }
   CURL* curl = handle.get();
-  Transfer transfer{curl, &sink, &callback, false};
+  Transfer transfer{curl, &sink, &callback, false, task.archiveBytes, 0};
   CURLcode result = CURLE_OK;
   long status = -1;
   for (bool again = true; again;) {
@@ -86,13 +104,20 @@ void HttpUtil::Download(const DownloadTask& task) {
     options.writeData = &transfer;
     options.header = &SeeHeader;
     options.headerData = &transfer;
-    options.progressData = const_cast<TransferCallback*>(&callback);
+    options.progress = &ReportDownloadProgress;
+    options.progressData = &transfer;
+    options.lowSpeedLimit = task.stallBytesPerSecond;
+    options.lowSpeedTime = task.stallSeconds;
+    // A connection that does not complete within the window is a stall too (libcurl's own limit
+    // is minutes).
+    options.connectTimeoutMs = task.stallSeconds * 1000;
     options.verbose = true;
     // The range is asked for as a plain byte range rather than libcurl's resume option: that
     // option turns an answer without Content-Range (an error page, or a server ignoring ranges)
     // into a range error that would fail every retry the same way.
     if (offset != 0) options.range = std::to_string(offset) + "-";
     transfer.rangeAsked = offset != 0;
+    transfer.transferOffset = offset;
     curl_options::Apply(curl, options);
     result = curl_easy_perform(curl);
     status = -1;

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <thread>
 
 #include "app/settings.h"
@@ -201,6 +202,43 @@ TEST_F(LauncherFlow, DownloadFailureOffersRetryWithTheMessage) {
   EXPECT_EQ(world_->dialogs.At(0).text, std::string("curl perform fail") + texts::kClickToRetry);
   EXPECT_EQ(world_->dialogs.At(0).caption, "");
   EXPECT_EQ(world_->check.starts, 1);
+}
+
+TEST_F(LauncherFlow, DownloadGoesOverEveryBaseUrlOnceAndRetryNeverStartsAtTheOneThatFailedLast) {
+  const std::vector<std::string> bases = {"http://a/", "http://b/", "http://c/"};
+  launcher().BuildChannelUrls(bases);
+  LauncherDelays delays;
+  delays.stallSeconds = 3;
+  delays.stallBytesPerSecond = 2048;
+  launcher().SetDelaysForTesting(delays);
+  auto baseOf = [&](const std::string& url) { return url.substr(0, url.find('/', 7) + 1); };
+  constexpr int kRetries = 24;
+  world_->dialogs.answers.assign(kRetries, platform::kAnswerRetry);
+  std::set<std::string> firstBases;
+  launcher().StartCheck();
+  for (int run = 0; run < kRetries; ++run) {  // each Retry starts the check again
+    world_->check.last("needUpdate", kArchive, kMd5OfHello, 5000, 1000);
+    ASSERT_EQ(world_->downloader.tasks.size(), static_cast<std::size_t>(run + 1));
+    const DownloadTask& task = world_->downloader.tasks.back();
+    EXPECT_EQ(task.stallSeconds, 3);
+    EXPECT_EQ(task.stallBytesPerSecond, 2048);
+    EXPECT_EQ(task.archiveBytes, 5000u);
+    std::set<std::string> tried = {baseOf(task.url)};
+    for (const auto& url : task.mirrorUrls) {
+      EXPECT_EQ(url.substr(url.size() - std::string(kArchive).size()), kArchive);
+      tried.insert(baseOf(url));
+    }
+    EXPECT_EQ(tried, std::set<std::string>(bases.begin(), bases.end()));
+    ASSERT_EQ(task.mirrorUrls.size(), 2u);
+    if (run > 0) {
+      const DownloadTask& previous = world_->downloader.tasks[static_cast<std::size_t>(run - 1)];
+      EXPECT_NE(baseOf(task.url), baseOf(previous.mirrorUrls.back())) << "run " << run;
+    }
+    firstBases.insert(baseOf(task.url));
+    launcher().OnTransferEvent("fail", "curl perform fail", 0, 0, 0, kArchive, kMd5OfHello);
+  }
+  // The start stays spread over the base URLs rather than fixed on one.
+  EXPECT_GE(firstBases.size(), 2u);
 }
 
 TEST_F(LauncherFlow, CompleteArchiveOnDiskIsVerifiedWithoutDownloadingAndUnpacked) {

@@ -34,6 +34,8 @@ class DownloadTest : public ::testing::Test {
     task.localPath = localPath;
     task.callback = recorder_.Callback();
     task.url = server_.Url(path);
+    task.stallSeconds = 5;
+    task.archiveBytes = archiveBytes_;
     ::testing::internal::CaptureStdout();
     HttpUtil::Download(task);
     return ::testing::internal::GetCapturedStdout();
@@ -51,6 +53,7 @@ class DownloadTest : public ::testing::Test {
   TransferRecorder recorder_;
   std::string archive_;
   std::string local_;
+  std::uint64_t archiveBytes_ = 0;
 };
 
 TEST_F(DownloadTest, FreshDownloadWritesTheBodyAndReportsProgressThenSucc) {
@@ -196,6 +199,21 @@ TEST_F(DownloadTest, NoLengthGivesNoProgressOnlyTheFinalCall) {
     EXPECT_TRUE(recorder_.Progress().empty());
     EXPECT_EQ(OnlyFinal().status, "succ");
     EXPECT_TRUE(SameBytes(ReadFileBytes(local_), archive_));
+  }
+}
+
+TEST_F(DownloadTest, NoLengthShowsProgressAgainstTheArchiveSizeWhenItIsKnown) {
+  for (const auto kind : {NoLengthKind::kChunked, NoLengthKind::kCloseDelimited}) {
+    recorder_.Reset();
+    server_.SetFault("MorvanePC1/pkg.zip", Fault::NoLength(kind));
+    archiveBytes_ = kArchiveSize;
+    Download("MorvanePC1/pkg.zip", 0, local_);
+    EXPECT_EQ(OnlyFinal().status, "succ");
+    EXPECT_TRUE(SameBytes(ReadFileBytes(local_), archive_));
+    const auto progress = recorder_.Progress();
+    ASSERT_FALSE(progress.empty());
+    for (const auto& call : progress) EXPECT_EQ(call.second, kArchiveSize);
+    EXPECT_EQ(progress.back().first, kArchiveSize);
   }
 }
 
