@@ -73,6 +73,8 @@ void Apply(CURL* handle, const TransferOptions& options) {
   curl_easy_setopt(handle, CURLOPT_HTTPHEADER, options.headers);
   curl_easy_setopt(handle, CURLOPT_VERBOSE, options.verbose ? 1L : 0L);
   curl_easy_setopt(handle, CURLOPT_RANGE, options.range.empty() ? nullptr : options.range.c_str());
+  // Documents uploaded gzip-encoded are common on content delivery networks.
+  curl_easy_setopt(handle, CURLOPT_ACCEPT_ENCODING, options.decodeContent ? "gzip, deflate" : nullptr);
 }
 
 }  // namespace curl_options

@@ -38,6 +38,9 @@ struct TransferOptions {
   curl_slist* headers = nullptr;  // must outlive the transfer
   bool verbose = false;           // libcurl's trace on standard error
   std::string range;              // "N-" or empty for the whole body
+  // Ask for and decode a compressed body. Documents only: the archive's bytes are counted
+  // against its size and resumed by offset, which only the unencoded body allows.
+  bool decodeContent = false;
 };
 
 // "https" for an https URL (a redirect may keep or raise the scheme, never lower it), else

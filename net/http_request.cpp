@@ -1,6 +1,7 @@
 // Document request: one GET into memory, bounded as a whole (connection and answer) by the
 // time-out it is given. A complete 200 answer is "succ" with its body, 408 "timeout", anything
-// else "error": another status, or any libcurl error, also after a 200 status line.
+// else "error": another status, or any libcurl error, also after a 200 status line. A body sent
+// gzip- or deflate-encoded is decoded.
 #include <cstdio>
 #include <string>
 
@@ -45,6 +46,7 @@ void HttpUtil::Request(const std::string& url, const std::string& body, const Tr
   options.connectTimeoutMs = timeoutMs;
   options.timeoutMs = timeoutMs;
   options.headers = headers.get();
+  options.decodeContent = true;
   CURL* curl = handle.get();
   curl_options::Apply(curl, options);
 
