@@ -1,10 +1,12 @@
 #include "update/failover.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdio>
 #include <exception>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "app/status_words.h"
 #include "net/background_tasks.h"
@@ -51,6 +53,31 @@ void OnAttemptResult(const std::shared_ptr<AttemptState>& state, const FailoverC
   // "error": nothing to report; the loop starts the next attempt on its next pass.
 }
 
+// One URL's back-off: failed attempts in a row, and when (in budget time) the next may start.
+struct UrlBackOff {
+  int failures = 0;
+  long long readyAtMs = 0;
+};
+
+void NoteFailure(UrlBackOff& url, long long elapsedMs, const FailoverSettings& settings, const std::string& name) {
+  ++url.failures;
+  const long long longest = std::max<long long>(settings.pollIntervalMs, settings.allTimeoutMs / 4);
+  long long waitMs = settings.pollIntervalMs;
+  for (int doubling = 1; doubling < url.failures && waitMs < longest; ++doubling) waitMs *= 2;
+  waitMs = std::min(waitMs, longest);
+  url.readyAtMs = elapsedMs + waitMs;
+  std::printf("%s failed %d time(s) in a row; next attempt there in %lld ms\n", name.c_str(), url.failures, waitMs);
+}
+
+// The next URL after `index` in the rotation whose wait is over; -1 when none is.
+int NextReadyUrl(const std::vector<UrlBackOff>& urls, std::size_t index, long long elapsedMs) {
+  for (std::size_t step = 1; step <= urls.size(); ++step) {
+    const std::size_t at = (index + step) % urls.size();
+    if (urls[at].readyAtMs <= elapsedMs) return static_cast<int>(at);
+  }
+  return -1;
+}
+
 void StartAttempt(const std::shared_ptr<AttemptState>& state, const FailoverSettings& settings,
                   const std::string& url) {
   ++state->attemptsInFlight;
@@ -58,7 +85,10 @@ void StartAttempt(const std::shared_ptr<AttemptState>& state, const FailoverSett
   const int timeout = settings.attemptTimeout;
   RequestTask task;
   task.url = url;
-  task.callback = [state, callback](const std::string& status, const std::string& payload, double, double) {
+  task.callback = [state, callback, url](const std::string& status, const std::string& payload, double, double) {
+    if (status != status::kTrans && status != status::kSucc) {
+      std::printf("attempt at %s failed: %s\n", url.c_str(), payload.c_str());
+    }
     OnAttemptResult(state, callback, status, payload);
   };
   task.timeoutMs = timeout;
@@ -76,6 +106,8 @@ void RunFailoverLoop(const FailoverSettings& settings) {
   auto state = std::make_shared<AttemptState>();
   long long elapsedMs = 0;
   std::size_t index = 0;
+  std::vector<UrlBackOff> backOff(settings.urls.size());
+  int pending = -1;  // the URL of the attempt last started, until the loop sees it end
   for (bool firstPass = true;; firstPass = false) {
     if (!firstPass) {
       platform::SleepMs(settings.pollIntervalMs);
@@ -89,7 +121,15 @@ void RunFailoverLoop(const FailoverSettings& settings) {
       return;
     }
     if (state->attemptsInFlight.load() >= 1) continue;
-    index = (index + 1) % settings.urls.size();
+    // Over without success: `finished` would have ended the loop above.
+    if (pending >= 0)
+      NoteFailure(backOff[static_cast<std::size_t>(pending)], elapsedMs, settings,
+                  settings.urls[static_cast<std::size_t>(pending)]);
+    pending = -1;
+    const int next = NextReadyUrl(backOff, index, elapsedMs);
+    if (next < 0) continue;
+    index = static_cast<std::size_t>(next);
+    pending = next;
     StartAttempt(state, settings, settings.urls[index]);
   }
 }

@@ -5,7 +5,14 @@
 // URLs and starting at position 1 (modulo the count: the only URL when there is one, the
 // second when there are several). The budget is the sum of the poll pauses only; every attempt
 // ends within the attempt time-out (connection and answer together), so a server that hangs or
-// trickles costs at most that much before the next one is tried. The caller hears
+// trickles costs at most that much before the next one is tried.
+//
+// Back-off per URL: after a failed attempt a URL waits before its next one, the wait doubling
+// from one poll interval with each failure in a row, up to a quarter of the budget; the loop
+// takes the next URL in the rotation whose wait is over. So a server that answers 404, 403 or
+// 5xx gets about eight attempts per budget from each player, not one per poll, while a healthy
+// URL is still tried at once. Each failed attempt's outcome (HTTP status or libcurl error) is
+// written to standard output. The caller hears
 // "fail"/"onTimeout" per failed attempt (408 counts as a time-out), then exactly one of "succ"
 // (with the body) or "allTimeout"; anything an attempt reports after that is dropped.
 #pragma once
