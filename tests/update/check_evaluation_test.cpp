@@ -66,6 +66,33 @@ TEST_F(EvaluationTest, InstalledPackageNeedsNoUpdate) {
   EXPECT_FALSE(Check::IsInstalled(kArchive, digest_, 5000));
 }
 
+// A sparse archive past 4 GiB: its size and the expected one compare in full, where their low
+// 32 bits alone (1000 of a 4 GiB + 1000 file) would count an oversized archive as installed and
+// resume a 6 GiB download from 1000 bytes.
+TEST_F(EvaluationTest, ArchiveSizesPast4GiBCompareInFull) {
+  constexpr std::int64_t k4GiB = std::int64_t{4} << 30;
+  SetRecord(kArchive, digest_);
+  InstallFiles();
+  WriteArchive(0);
+  std::filesystem::resize_file(kArchive, static_cast<std::uintmax_t>(k4GiB + 1000));
+  auto check = MakeCheck();
+
+  EXPECT_FALSE(Check::IsInstalled(kArchive, digest_, 5000));
+  EXPECT_EQ(0, check->ResumeOffset(kArchive, digest_, 5000));
+  ExpectNeedUpdate(EvaluateNow(*check, Info()), 0, digest_);
+
+  const std::int64_t sixGiB = 6 * (std::int64_t{1} << 30);
+  const std::string large = R"({"zipName":")" + kArchive + R"(","zipMd5":")" + digest_ + R"(","zipBytes":)" +
+                            std::to_string(sixGiB) + R"(,"fileNameList":["kolv.exe"]})";
+  EXPECT_TRUE(Check::IsInstalled(kArchive, digest_, sixGiB));
+  EXPECT_EQ(k4GiB + 1000, check->ResumeOffset(kArchive, digest_, sixGiB));
+  std::filesystem::remove(settings::dataFolder + "/kolv.exe");
+  const Row row = EvaluateNow(*check, large);
+  EXPECT_EQ(status::kNeedUpdate, row.status);
+  EXPECT_EQ(sixGiB, row.size);
+  EXPECT_EQ(k4GiB + 1000, row.offset);
+}
+
 TEST_F(EvaluationTest, MissingInstalledFileNeedsTheArchive) {
   SetRecord(kArchive, digest_);
   WriteFile(settings::dataFolder + "/kolv.exe", "exe");
