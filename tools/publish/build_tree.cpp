@@ -1,11 +1,16 @@
 #include "tools/publish/build_tree.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
+#include <cstring>
 #include <system_error>
 
 #include "tools/publish/publish_error.h"
+#include "tools/publish/utf8_name.h"
 
 namespace publish {
 namespace fs = std::filesystem;
@@ -27,9 +32,21 @@ std::string RelativeName(const fs::path& root, const fs::path& path) {
   return path.lexically_relative(root).generic_string();
 }
 
+// Opened once here so that a file the publisher may not read stops the run before any byte of
+// the archive is written, not minutes later half-way through it.
+void CheckReadable(const fs::path& path, const std::string& name) {
+  const int descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (descriptor < 0) throw PublishError("cannot read " + EscapedName(name) + ": " + std::strerror(errno));
+  ::close(descriptor);
+}
+
 BuildEntry MakeEntry(const fs::path& root, const fs::path& path) {
   const StatResult st = StatFollowingLinks(path);
   const std::string name = RelativeName(root, path);
+  if (!IsValidUtf8(name)) {
+    throw PublishError("the name " + EscapedName(name) +
+                       " is not valid UTF-8; the launcher could not unpack it under that name, so rename it");
+  }
   if (!st.ok) throw PublishError("cannot read " + path.string() + " (a broken link?)");
 
   BuildEntry entry;
@@ -41,6 +58,7 @@ BuildEntry MakeEntry(const fs::path& root, const fs::path& path) {
     if (fs::is_symlink(path)) throw PublishError(name + " is a link to a folder; copy the folder into the build");
     entry.isFolder = true;
   } else if (S_ISREG(st.info.st_mode)) {
+    CheckReadable(path, name);
     entry.size = static_cast<std::uint64_t>(st.info.st_size);
   } else {
     throw PublishError(name + " is neither a file nor a folder");

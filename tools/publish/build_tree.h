@@ -4,7 +4,9 @@
 // path relative to the build folder with "/" between folders. A symbolic link to a file is
 // packed as the file it points to (the player's system may not know links); a link to a
 // folder, or anything that is neither file nor folder, stops the publication, since packing
-// it would either duplicate a subtree or lose it without notice.
+// it would either duplicate a subtree or lose it without notice. So does a name that is not
+// UTF-8 or a file the publisher cannot open: both are found while listing, before the archive
+// is begun.
 #pragma once
 
 #include <cstdint>
@@ -26,7 +28,7 @@ struct BuildEntry {
 
 // Folders before their contents, names in byte order within each folder, so the same build
 // always gives the same archive. Throws PublishError when the folder cannot be listed or holds
-// something that cannot be packed.
+// something that cannot be packed (the message names it).
 std::vector<BuildEntry> ListBuildTree(const std::filesystem::path& buildFolder);
 
 // Number of files (not folders) in the list.

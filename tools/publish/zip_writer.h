@@ -4,6 +4,11 @@
 // the Unix file type and permission bits in the high 16 bits of its external attributes, so
 // that the launcher can keep executables executable. Folders also carry the MS-DOS folder bit
 // that Windows tools look at.
+//
+// Zip64 fields appear only where a 32-bit field cannot hold the value: 64-bit sizes for a file
+// that reaches 4 GiB (in its local header from the start, since the header precedes the data),
+// a 64-bit offset for an entry that starts past 4 GiB, and the zip64 end records for an archive
+// with 65,535 entries or more or a central directory past 4 GiB. Every other entry is plain.
 #pragma once
 
 #include <cstdint>
@@ -38,7 +43,9 @@ class ZipWriter {
   void CloseEntry(const std::string& entryName);
 
   void* zip_ = nullptr;  // zipFile
+  std::filesystem::path archive_;
   std::string archiveName_;
+  std::uint64_t entries_ = 0;
 };
 
 // The external attributes word for a Unix mode (type and permission bits).
