@@ -14,30 +14,18 @@
 #include "tests/net/transfer_recorder.h"
 #include "tests/support/nginx_server.h"
 #include "tests/support/scratch_dir.h"
+#include "tests/support/test_authority.h"
 
 namespace {
 
 using testsupport::NginxServer;
 using testsupport::ScratchDir;
 
-// An authority and a certificate for 127.0.0.1 signed by it; false when openssl fails.
-bool MakeAuthority(const ScratchDir& scratch) {
-  const std::string dir = scratch.Path().string();
-  std::ofstream(scratch.File("san.cnf")) << "subjectAltName=IP:127.0.0.1\n";
-  const std::string script =
-      "cd " + dir +
-      " && openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj /CN=launcher-test-ca -keyout ca.key -out ca.pem"
-      " && openssl req -newkey rsa:2048 -nodes -subj /CN=127.0.0.1 -keyout server.key -out server.csr"
-      " && openssl x509 -req -in server.csr -CA ca.pem -CAkey ca.key -CAcreateserial -days 1 -extfile san.cnf"
-      " -out server.pem";
-  return std::system(("(" + script + ") >/dev/null 2>&1").c_str()) == 0;
-}
-
 class RedirectSchemeTest : public ::testing::Test {
  protected:
   void SetUp() override {
     if (!settings::verifyTls) GTEST_SKIP() << "this build turns certificate checks off";
-    ASSERT_TRUE(MakeAuthority(scratch_));
+    ASSERT_TRUE(testsupport::MakeTestAuthority(scratch_));
     ::setenv("CURL_CA_BUNDLE", scratch_.File("ca.pem").c_str(), 1);
     const std::string tls =
         "ssl_certificate " + scratch_.File("server.pem") + "; ssl_certificate_key " + scratch_.File("server.key") + ";";

@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -16,11 +17,15 @@ namespace testsupport {
 
 class HungListener {
  public:
-  HungListener() {
+  // `port` 0: one the system chooses; a fixed one for a launcher built with that base URL.
+  explicit HungListener(int port = 0) {
     listener_ = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    const int reuse = 1;
+    ::setsockopt(listener_, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse);
     socklen_t length = sizeof address;
     if (::bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || ::listen(listener_, 0) != 0 ||
         ::getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
