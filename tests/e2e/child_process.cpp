@@ -117,7 +117,7 @@ bool ChildProcess::WaitForOutput(const std::string& text, std::chrono::milliseco
 }
 
 bool ChildProcess::Exited() {
-  if (!reaped_ && waitpid(pid_, &status_, WNOHANG) == pid_) reaped_ = true;
+  if (!reaped_ && wait4(pid_, &status_, WNOHANG, &usage_) == pid_) reaped_ = true;
   return reaped_;
 }
 

@@ -2,6 +2,7 @@
 // answers of dialogs into, its standard output and error go into one captured text.
 #pragma once
 
+#include <sys/resource.h>
 #include <sys/types.h>
 
 #include <chrono>
@@ -35,6 +36,8 @@ class ChildProcess {
   bool Exited();
 
   std::string Output();
+  // The child's peak resident memory in KiB once it has been reaped (0 before).
+  long PeakResidentKiB() const { return reaped_ ? usage_.ru_maxrss : 0; }
 
  private:
   void ReadOutput();
@@ -44,6 +47,7 @@ class ChildProcess {
   int output_ = -1;
   bool reaped_ = false;
   int status_ = 0;
+  struct rusage usage_ {};
   std::thread reader_;
   std::mutex mutex_;  // guards text_
   std::string text_;

@@ -126,11 +126,14 @@ std::unique_ptr<ChildProcess> LauncherFixture::StartLauncher(const std::vector<s
 
 LauncherRun LauncherFixture::RunLauncher(const std::vector<std::string>& args, const std::string& answers,
                                          std::chrono::seconds timeout) {
+  const auto start = std::chrono::steady_clock::now();
   auto launcher = StartLauncher(args);
   launcher->WriteInput(answers);
   launcher->CloseInput();
   LauncherRun run;
   run.exitCode = launcher->WaitForExit(timeout);
+  run.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
+  run.peakResidentKiB = launcher->PeakResidentKiB();
   // The output pipe may still be drained; a short grace keeps the last lines.
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   run.output = launcher->Output();

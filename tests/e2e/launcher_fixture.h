@@ -29,6 +29,8 @@ struct GameRun {
 struct LauncherRun {
   std::optional<int> exitCode;  // empty when it did not end in time
   std::string output;           // standard output and error together
+  std::chrono::milliseconds elapsed{0};
+  long peakResidentKiB = 0;
 };
 
 class LauncherFixture : public ::testing::Test {
