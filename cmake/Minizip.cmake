@@ -1,25 +1,12 @@
 # minizip, the archive reader the launcher is built on, as two static targets:
 #   launcher_minizip         the reading half (unzip.c, ioapi.c), which the launcher links;
 #   launcher_minizip_writer  the writing half (zip.c), for launcher-publish and the tests.
-# On Linux both are compiled from zlib's contrib/minizip in Debian's zlib source package (the
+# Both builds compile them from zlib's contrib/minizip in Debian's zlib source package (the
 # version is pinned in scripts/debian-source.sh), with the corrections in scripts/patches/
-# applied; Debian's separately packaged minizip is an older fork that does not read zip64
-# archives on 64-bit Linux. The Windows build takes the same sources, cross-built once by
-# scripts/build-windows-deps.sh. Sources include <minizip/unzip.h>, so minizip's own folder
+# applied, so Linux and Windows read archives alike; Debian's separately packaged minizip is
+# an older fork that does not read zip64 archives on 64-bit Linux. Sources include <minizip/unzip.h>, so minizip's own folder
 # (its "crypt.h" would shadow the system's) is never on a consumer's include path.
 find_package(ZLIB REQUIRED)
-
-if(WIN32)
-  find_library(LAUNCHER_MINIZIP_LIBRARY NAMES minizip REQUIRED)
-  find_library(LAUNCHER_MINIZIP_WRITER_LIBRARY NAMES minizip_writer REQUIRED)
-  find_path(LAUNCHER_MINIZIP_INCLUDE_PARENT minizip/unzip.h REQUIRED)
-  add_library(launcher_minizip INTERFACE)
-  target_include_directories(launcher_minizip SYSTEM INTERFACE ${LAUNCHER_MINIZIP_INCLUDE_PARENT})
-  target_link_libraries(launcher_minizip INTERFACE ${LAUNCHER_MINIZIP_LIBRARY} ZLIB::ZLIB)
-  add_library(launcher_minizip_writer INTERFACE)
-  target_link_libraries(launcher_minizip_writer INTERFACE ${LAUNCHER_MINIZIP_WRITER_LIBRARY} launcher_minizip)
-  return()
-endif()
 
 set(LAUNCHER_DEBIAN_SOURCES "${PROJECT_SOURCE_DIR}/build/debian-sources"
     CACHE PATH "Cache of Debian source packages (scripts/debian-source.sh)")
@@ -68,6 +55,11 @@ endforeach()
 
 # Third-party C: built as it is written, without the project's warnings.
 add_library(launcher_minizip STATIC "${_minizip_dir}/unzip.c" "${_minizip_dir}/ioapi.c")
+if(WIN32)
+  # Win32 file functions, for opening archives by their wide names.
+  target_sources(launcher_minizip PRIVATE "${_minizip_dir}/iowin32.c")
+  configure_file("${_minizip_dir}/iowin32.h" "${_minizip_headers}/minizip/iowin32.h" COPYONLY)
+endif()
 target_include_directories(launcher_minizip PRIVATE "${_minizip_dir}")
 target_include_directories(launcher_minizip SYSTEM INTERFACE "${_minizip_headers}")
 target_compile_options(launcher_minizip PRIVATE -w)

@@ -1,11 +1,14 @@
 #include "package/zip_util.h"
 
+#include <zlib.h>
+
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <set>
 #include <vector>
 
+#include "package/archive_check.h"
 #include "package/entry_count.h"
 #include "package/entry_mode.h"
 #include "package/entry_path.h"
@@ -154,6 +157,11 @@ Outcome Extract(const std::string& archivePath, const std::string& destination, 
     return Failure(text);
   }
   const auto count = archive ? static_cast<long long>(CountEntries(archive.get(), archivePath)) : 0LL;
+  const std::string refusal = archive ? FindUninstallableEntry(archive.get(), static_cast<std::uint64_t>(count)) : "";
+  if (!refusal.empty()) {
+    PrintLine(refusal);
+    return Failure(refusal, 0, count);
+  }
   PrintLine(kStartLine);
   Extraction extraction(archive.get(), destination, callback, count);
   for (long long index = 0; index < count; ++index) {
@@ -203,17 +211,19 @@ bool ZipUtil::ExtractCurrent(unzFile archive, const std::string& localName, cons
   };
   const auto block = std::make_unique_for_overwrite<char[]>(kCopyBlockBytes);
   std::uint64_t written = 0;
+  uLong checksum = crc32(0L, Z_NULL, 0);
   for (;;) {
     const int count = unzReadCurrentFile(archive, block.get(), static_cast<unsigned>(kCopyBlockBytes));
     if (count < 0) return discard(kReadCurrentFail);
     if (count == 0) break;
     if (!output.Write(block.get(), static_cast<std::size_t>(count))) return discard(kWriteUnzipFail);
+    checksum = crc32(checksum, reinterpret_cast<const Bytef*>(block.get()), static_cast<uInt>(count));
     written += static_cast<std::uint64_t>(count);
   }
   if (!output.Close()) return discard(kWriteUnzipFail);
-  // minizip checks the checksum only when the whole declared size was read, so the size is
-  // compared first: a stream that ends early would otherwise pass unnoticed.
+  // minizip checks the checksum only when the whole declared size was read, and not at all for
+  // raw reads, so the size and the checksum of what was written are compared here, always.
   if (written != info.uncompressed_size) return discard(kSizeMismatch);
-  if (entry.Close() != UNZ_OK) return discard(kChecksumMismatch);
+  if (checksum != info.crc || entry.Close() != UNZ_OK) return discard(kChecksumMismatch);
   return true;
 }

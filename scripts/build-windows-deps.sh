@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Builds the launcher's Windows libraries from Debian's source packages with the mingw-w64
-# cross compilers: static zlib, minizip's unzip half (from zlib's contrib/minizip) and a
-# static libcurl with Schannel TLS and only HTTP(S). RapidJSON is header-only: Debian's
-# headers are linked into the prefix. The result is a cache under the build tree; when it is
+# cross compilers: static zlib and a static libcurl with Schannel TLS and only HTTP(S).
+# RapidJSON is header-only: Debian's headers are linked into the prefix. The result is a cache under the build tree; when it is
 # complete the script does nothing.
 #
 #   scripts/build-windows-deps.sh [cache-folder]     default: build/windows-deps
 #
-# The preset `windows` finds the libraries in <cache-folder>/prefix.
+# The preset `windows` finds the libraries in <cache-folder>/prefix. minizip is compiled by the
+# project's own build (cmake/Minizip.cmake) from the same zlib source, as on Linux.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -53,35 +53,6 @@ build_zlib() {
   test -f "$prefix/lib/libz.a"
 }
 
-build_minizip() {
-  log "minizip (unzip half)"
-  local dir="$work/zlib/contrib/minizip" out="$work/minizip"
-  mkdir -p "$out" "$prefix/include/minizip"
-  for unit in unzip ioapi iowin32; do
-    $triplet-gcc-posix -O2 -I"$prefix/include" -c "$dir/$unit.c" -o "$out/$unit.o"
-  done
-  $triplet-ar rcs "$prefix/lib/libminizip.a" "$out"/unzip.o "$out"/ioapi.o "$out"/iowin32.o
-  # The writing half only for the tests, which build their archives with it; the launcher
-  # never links it.
-  $triplet-gcc-posix -O2 -I"$prefix/include" -c "$dir/zip.c" -o "$out/zip.o"
-  $triplet-ar rcs "$prefix/lib/libminizip_writer.a" "$out/zip.o"
-  cp "$dir/zip.h" "$prefix/include/minizip/"
-  cp "$dir/unzip.h" "$dir/ioapi.h" "$dir/iowin32.h" "$prefix/include/minizip/"
-  # Static linking needs zlib after minizip, so it is a public requirement here.
-  cat >"$prefix/lib/pkgconfig/minizip.pc" <<PC
-prefix=$prefix
-libdir=\${prefix}/lib
-includedir=\${prefix}/include/minizip
-
-Name: minizip
-Description: minizip's unzip half, static
-Version: 1.2.13
-Requires: zlib
-Libs: -L\${libdir} -lminizip
-Cflags: -I\${includedir} -I\${prefix}/include
-PC
-}
-
 build_curl() {
   log "curl (Schannel, HTTP only)"
   local off=()
@@ -119,7 +90,6 @@ rm -rf "$prefix"
 mkdir -p "$prefix/lib/pkgconfig" "$prefix/include"
 fetch_sources
 build_zlib
-build_minizip
 build_curl
 link_rapidjson
 rm -rf "$work"
