@@ -9,10 +9,17 @@
 
 namespace {
 
-// Names match only when they are the same bytes: no case folding, no folder, no trimming.
-void ForEachProcess(const std::string& name, const platform::ProcessVisitor& visitor) {
+// Visits the running copies of the game: the name matches byte for byte (no case folding, no
+// folder, no trimming), and the executable lies in the data folder, resolved once per walk.
+void ForEachGameProcess(const platform::ProcessVisitor& visitor) {
+  const platform::ImageFolder dataFolder(settings::dataFolder);
   platform::ForEachRunningProcess([&](const platform::ProcessEntry& entry) {
-    if (entry.exeName != name) return platform::LoopState::Continue;
+    if (entry.exeName != settings::gameExeName) return platform::LoopState::Continue;
+    if (!dataFolder.Holds(entry.pid)) {
+      std::printf("%s (process %u) runs from another folder than %s, left alone\n", entry.exeName.c_str(),
+                  static_cast<unsigned>(entry.pid), dataFolder.Path().c_str());
+      return platform::LoopState::Continue;
+    }
     return visitor(entry);
   });
 }
@@ -20,7 +27,7 @@ void ForEachProcess(const std::string& name, const platform::ProcessVisitor& vis
 }  // namespace
 
 void SystemGameControl::KillGameProcesses() {
-  ForEachProcess(settings::gameExeName, [](const platform::ProcessEntry& entry) {
+  ForEachGameProcess([](const platform::ProcessEntry& entry) {
     platform::TerminateProcessById(entry.pid);  // already gone or not ours: skipped silently
     return platform::LoopState::Continue;
   });
@@ -28,7 +35,7 @@ void SystemGameControl::KillGameProcesses() {
 
 bool SystemGameControl::IsGameRunning() {
   bool found = false;
-  ForEachProcess(settings::gameExeName, [&found](const platform::ProcessEntry&) {
+  ForEachGameProcess([&found](const platform::ProcessEntry&) {
     found = true;
     return platform::LoopState::Stop;
   });
@@ -46,7 +53,7 @@ std::string SystemGameControl::BuildArgumentString() {
   return joined;
 }
 
-bool SystemGameControl::CreateGameProcess(const std::string& arguments) {
+platform::ProcessStart SystemGameControl::CreateGameProcess(const std::string& arguments) {
   const std::string commandLine = FileUtil::JoinPath(settings::dataFolder, settings::gameExeName) + " " + arguments;
   const std::string workingFolder = FileUtil::JoinPath(platform::CurrentDirectory(), settings::dataFolder);
   return platform::StartProcess(commandLine, workingFolder);

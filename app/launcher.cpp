@@ -264,17 +264,34 @@ void Launcher::StartGame() {
   try {
     services_.game->KillGameProcesses();
     const std::string arguments = services_.game->BuildArgumentString();
-    if (!services_.game->CreateGameProcess(arguments)) {
-      std::printf("could not start %s\n", gamePath.c_str());
-      if (FileUtil::Exists(gamePath)) platform::RemoveFile(gamePath);
+    const platform::ProcessStart start = services_.game->CreateGameProcess(arguments);
+    if (start.started) {
+      ExitLater(delays_.exitAfterGame);
+      return;
     }
-    ExitLater(delays_.exitAfterGame);
+    ReportFailedStart(gamePath, start);
+    ExitLater(delays_.exitAfterError);
   } catch (const std::exception& error) {
     if (FileUtil::Exists(gamePath)) platform::RemoveFile(gamePath);
     splash_->SetCloseVisible(true);
     ShowMessage(std::string(texts::kGameStartFailed) + error.what(), "", kOkStyle);
     ExitLater(delays_.exitAfterError);
   }
+}
+
+void Launcher::ReportFailedStart(const std::string& gamePath, const platform::ProcessStart& start) {
+  std::printf("could not start %s: %s\n", gamePath.c_str(), start.reason.c_str());
+  // A missing game was named in its own box before the start.
+  if (!FileUtil::Exists(gamePath)) return;
+  // Only a file the system calls no valid program goes, so that the next check finds the
+  // package incomplete and unpacks it anew. Any other reason (a mount without execution, a
+  // path beyond the system's limit, no permission) would come back with the same file, and
+  // deleting it would only buy a full download on every run.
+  if (start.badExecutable && platform::RemoveFile(gamePath)) {
+    std::printf("deleted %s, the next run repairs it\n", gamePath.c_str());
+  }
+  splash_->SetCloseVisible(true);
+  ShowMessage(std::string(texts::kGameStartFailed) + start.reason, "", kOkStyle);
 }
 
 int Launcher::ShowRetryDialog(const std::string& message, const std::string& caption) {

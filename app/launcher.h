@@ -80,6 +80,8 @@ class Launcher {
   void SetFillWidth(double done, double total);
   void ShowMessage(const std::string& text, const std::string& caption, unsigned style);
   std::vector<std::size_t> DownloadOrder() const;
+  // The box with the system's reason; deletes the game only when the system blamed the file itself.
+  void ReportFailedStart(const std::string& gamePath, const platform::ProcessStart& start);
 
   LauncherServices services_;
   SplashState* splash_;

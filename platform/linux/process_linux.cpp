@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <cctype>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <memory>
 #include <mutex>
@@ -32,24 +34,39 @@ std::string BaseName(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// The executable's file name; a binary replaced on disk while running (an update unpacked
-// over a running game) still counts under its name.
-std::string ExecutableName(const std::string& pid) {
+// The executable's full path as the kernel names it (links resolved); empty when it is not
+// shown to us. A binary replaced on disk while running (an update unpacked over a running game)
+// still counts under its path.
+std::string ExecutablePath(const std::string& pid) {
   char target[PATH_MAX];
-  const ssize_t length = readlink(("/proc/" + pid + "/exe").c_str(), target, sizeof target - 1);
-  if (length > 0) {
-    std::string path(target, static_cast<std::size_t>(length));
-    const std::string deleted = " (deleted)";
-    if (path.size() > deleted.size() && path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0) {
-      path.resize(path.size() - deleted.size());
-    }
-    return BaseName(path);
+  const ssize_t length = readlink(("/proc/" + pid + "/exe").c_str(), target, sizeof target);
+  if (length <= 0 || static_cast<std::size_t>(length) >= sizeof target) return {};
+  std::string path(target, static_cast<std::size_t>(length));
+  const std::string deleted = " (deleted)";
+  if (path.size() > deleted.size() && path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0) {
+    path.resize(path.size() - deleted.size());
   }
+  return path;
+}
+
+std::string ExecutableName(const std::string& pid) {
+  const std::string path = ExecutablePath(pid);
+  if (!path.empty()) return BaseName(path);
   // Processes of other users hide their executable; their first argument still names them.
   std::ifstream cmdline("/proc/" + pid + "/cmdline", std::ios::binary);
   std::string first;
   std::getline(cmdline, first, '\0');
   return BaseName(first);
+}
+
+// exec refuses the file itself with these: a format this kernel does not run (ENOEXEC), a broken
+// interpreter entry (ELIBBAD), headers cut short (EIO, the kernel's short read of a truncated file).
+bool BlamesTheExecutable(int error) { return error == ENOEXEC || error == ELIBBAD || error == EIO; }
+
+// The launcher never sets a locale, so these are the C library's plain texts, valid GBK as they are.
+std::string ErrorText(int error) {
+  char buffer[256];
+  return strerror_r(error, buffer, sizeof buffer);
 }
 
 bool IsNumber(const char* text) {
@@ -81,6 +98,18 @@ void ForEachRunningProcess(const ProcessVisitor& visitor) {
 }
 
 bool TerminateProcessById(std::uint32_t pid) { return pid != 0 && kill(static_cast<pid_t>(pid), SIGKILL) == 0; }
+
+ImageFolder::ImageFolder(const std::string& folder) {
+  char resolved[PATH_MAX];
+  if (realpath(folder.c_str(), resolved) != nullptr) resolved_ = resolved;
+}
+
+bool ImageFolder::Holds(std::uint32_t pid) const {
+  if (resolved_.empty()) return false;
+  const std::string executable = ExecutablePath(std::to_string(pid));
+  if (executable.size() <= resolved_.size() || executable.compare(0, resolved_.size(), resolved_) != 0) return false;
+  return resolved_.back() == '/' || executable[resolved_.size()] == '/';
+}
 
 // Windows programs split their command line this way: blanks and tabs separate arguments
 // outside quotes; 2n backslashes before a quote give n backslashes and the quote toggles
@@ -127,9 +156,9 @@ std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
   return arguments;
 }
 
-bool StartProcess(const std::string& commandLine, const std::string& workingFolder) {
+ProcessStart StartProcess(const std::string& commandLine, const std::string& workingFolder) {
   std::vector<std::string> arguments = SplitCommandLine(commandLine);
-  if (arguments.empty()) return false;
+  if (arguments.empty()) return ProcessStart{false, false, ErrorText(ENOENT)};
   const std::string executable = Absolute(arguments.front());
   std::vector<char*> argv;
   for (auto& argument : arguments) argv.push_back(argument.data());
@@ -141,10 +170,11 @@ bool StartProcess(const std::string& commandLine, const std::string& workingFold
   pid_t pid = 0;
   const int error = posix_spawn(&pid, executable.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
-  if (error != 0) return false;
+  // posix_spawn reports the child's failed chdir or exec with that call's errno.
+  if (error != 0) return ProcessStart{false, BlamesTheExecutable(error), ErrorText(error)};
   // The game is not waited for; a reaper keeps it from lingering as a zombie if the launcher outlives it.
   std::thread([pid] { waitpid(pid, nullptr, 0); }).detach();
-  return true;
+  return ProcessStart{true, false, {}};
 }
 
 void RecordArguments(int argc, char** argv) {

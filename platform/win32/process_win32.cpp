@@ -1,11 +1,14 @@
 // Processes through Toolhelp snapshots (narrow records), OpenProcess/TerminateProcess and
-// CreateProcessA. The launcher's own arguments come from the wide command line.
+// CreateProcessA. The launcher's own arguments come from the wide command line. Which folder a
+// process runs from is its image's full path (QueryFullProcessImageNameW), resolved like the
+// folder through the file's final path, so links, short names and letter case do not matter.
 #include <windows.h>
 // After windows.h, which it needs.
 #include <shellapi.h>
 #include <tlhelp32.h>
 
 #include <memory>
+#include <string>
 
 #include "platform/process.h"
 #include "platform/win32/wide_text.h"
@@ -32,7 +35,105 @@ std::vector<std::wstring> WideArguments(const wchar_t* commandLine) {
   return std::vector<std::wstring>(argv.get(), argv.get() + count);
 }
 
+// Calls `fill` (buffer, its size in characters) as the W functions that answer the size they
+// need; the text they wrote, or empty when they fail.
+template <typename Fill>
+std::wstring GrowingText(Fill fill) {
+  std::wstring text(MAX_PATH, L'\0');
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    const DWORD length = fill(text.data(), static_cast<DWORD>(text.size()));
+    if (length == 0) return {};
+    if (length < text.size()) {
+      text.resize(length);
+      return text;
+    }
+    text.assign(length + 1, L'\0');
+  }
+  return {};
+}
+
+// The path the system resolves `path` to (links followed, long names, "\\?\" dropped); the
+// full path as given when the file cannot be opened.
+std::wstring FinalPath(const std::wstring& path) {
+  const std::wstring full =
+      GrowingText([&](wchar_t* buffer, DWORD size) { return GetFullPathNameW(path.c_str(), size, buffer, nullptr); });
+  if (full.empty()) return {};
+  // No access asked and every sharing allowed: a running program's image opens like this too.
+  UniqueHandle file(CreateFileW(full.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+  if (!file) return full;
+  const std::wstring resolved = GrowingText([&](wchar_t* buffer, DWORD size) {
+    return GetFinalPathNameByHandleW(file.Get(), buffer, size, VOLUME_NAME_DOS);
+  });
+  if (resolved.empty()) return full;
+  if (resolved.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\" + resolved.substr(7);
+  if (resolved.rfind(L"\\\\?\\", 0) == 0) return resolved.substr(4);
+  return resolved;
+}
+
+std::wstring ImagePath(std::uint32_t pid) {
+  UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  if (!process) return {};
+  std::wstring image(32768, L'\0');  // the longest path the system has
+  DWORD length = static_cast<DWORD>(image.size());
+  if (!QueryFullProcessImageNameW(process.Get(), 0, image.data(), &length)) return {};
+  image.resize(length);
+  return image;
+}
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// CreateProcess refuses the file itself with these: not a program of this system or machine,
+// or a damaged image.
+bool BlamesTheExecutable(DWORD error) {
+  switch (error) {
+    case ERROR_BAD_EXE_FORMAT:
+    case ERROR_EXE_MACHINE_TYPE_MISMATCH:
+    case ERROR_BAD_FORMAT:
+    case ERROR_INVALID_EXE_SIGNATURE:
+    case ERROR_EXE_MARKED_INVALID:
+    case ERROR_FILE_CORRUPT:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// The system's description of an error in the user's language, as GBK; the number when it has none.
+std::string ErrorText(DWORD error) {
+  wchar_t* text = nullptr;
+  const DWORD length =
+      FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+                     nullptr, error, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+  std::wstring wide = length > 0 && text != nullptr ? std::wstring(text, length) : std::wstring();
+  if (text != nullptr) LocalFree(text);
+  while (!wide.empty() && (wide.back() == L'\r' || wide.back() == L'\n' || wide.back() == L' ')) wide.pop_back();
+  const std::string number = "(" + std::to_string(error) + ")";
+  return wide.empty() ? "error " + number : win32::WideToGbk(wide) + " " + number;
+}
+
 }  // namespace
+
+ImageFolder::ImageFolder(const std::string& folder) {
+  const std::wstring wide = win32::AnsiToWide(folder);
+  const DWORD attributes = GetFileAttributesW(wide.c_str());
+  if (wide.empty() || attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+  std::wstring resolved = FinalPath(wide);
+  while (resolved.size() > 3 && IsSeparator(resolved.back())) resolved.pop_back();
+  resolved_ = win32::WideToUtf8(resolved);
+}
+
+bool ImageFolder::Holds(std::uint32_t pid) const {
+  if (resolved_.empty()) return false;
+  const std::wstring folder = win32::Utf8ToWide(resolved_);
+  const std::wstring image = ImagePath(pid);
+  if (image.empty()) return false;
+  const std::wstring executable = FinalPath(image);
+  if (executable.size() <= folder.size()) return false;
+  const int prefix = static_cast<int>(folder.size());
+  if (CompareStringOrdinal(executable.data(), prefix, folder.data(), prefix, TRUE) != CSTR_EQUAL) return false;
+  return IsSeparator(folder.back()) || IsSeparator(executable[folder.size()]);
+}
 
 void ForEachRunningProcess(const ProcessVisitor& visitor) {
   UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
@@ -50,7 +151,7 @@ bool TerminateProcessById(std::uint32_t pid) {
   return TerminateProcess(process.Get(), 0) != 0;
 }
 
-bool StartProcess(const std::string& commandLine, const std::string& workingFolder) {
+ProcessStart StartProcess(const std::string& commandLine, const std::string& workingFolder) {
   // CreateProcessA may write into the command line, so it gets its own buffer.
   std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
   mutableLine.push_back('\0');
@@ -59,12 +160,13 @@ bool StartProcess(const std::string& commandLine, const std::string& workingFold
   PROCESS_INFORMATION info{};
   if (!CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
                       workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &info)) {
-    return false;
+    const DWORD error = GetLastError();
+    return ProcessStart{false, BlamesTheExecutable(error), ErrorText(error)};
   }
   // Neither waited for nor kept.
   UniqueHandle process(info.hProcess);
   UniqueHandle thread(info.hThread);
-  return true;
+  return ProcessStart{true, false, {}};
 }
 
 std::vector<std::string> SplitCommandLine(const std::string& commandLine) {

@@ -63,6 +63,7 @@ struct FakeGame : GameControl {
   int starts = 0;
   bool running = false;
   bool startSucceeds = true;
+  platform::ProcessStart failure{false, true, "Exec format error"};  // what a failed start reports
   bool throwOnStart = false;
   std::string arguments;
   void KillGameProcesses() override {
@@ -77,11 +78,11 @@ struct FakeGame : GameControl {
     if (throwOnStart) throw std::runtime_error("out of memory");
     return "-a b";
   }
-  bool CreateGameProcess(const std::string& args) override {
+  platform::ProcessStart CreateGameProcess(const std::string& args) override {
     std::lock_guard<std::mutex> lock(mutex);
     ++starts;
     arguments = args;
-    return startSucceeds;
+    return startSucceeds ? platform::ProcessStart{true, false, {}} : failure;
   }
   int Starts() {
     std::lock_guard<std::mutex> lock(mutex);

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <set>
 #include <thread>
 
@@ -81,6 +82,10 @@ class LauncherFlow : public ::testing::Test {
   void WriteFile(const std::string& path, const std::string& text) {
     fs::create_directories(fs::path(path).parent_path());
     std::ofstream(path, std::ios::binary) << text;
+  }
+  static std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
   }
 
   fs::path original_;
@@ -338,13 +343,26 @@ TEST_F(LauncherFlow, MissingGameIsReportedAndAFailedStartDeletesNothingElse) {
   ASSERT_TRUE(Exits().WaitForExit(2s));
 }
 
-TEST_F(LauncherFlow, GameThatCannotStartIsDeleted) {
-  WriteFile(settings::dataFolder + "/" + settings::gameExeName, "game");
+// The system's reason reaches the player; only a file the system calls no valid program is
+// deleted (the next run repairs it), any other refusal keeps it.
+TEST_F(LauncherFlow, GameThatCannotStartIsNamedInABoxAndDeletedOnlyWhenDamaged) {
+  const std::string game = settings::dataFolder + "/" + settings::gameExeName;
+  WriteFile(game, "game");
   world_->game.startSucceeds = false;
+  world_->game.failure = platform::ProcessStart{false, false, "Permission denied"};
   launcher().StartGame();
-  EXPECT_FALSE(fs::exists(settings::dataFolder + "/" + settings::gameExeName));
-  EXPECT_EQ(world_->dialogs.Count(), 0u);  // a failed start without an error is silent
+  EXPECT_EQ(ReadFile(game), "game");
+  ASSERT_EQ(world_->dialogs.Count(), 1u);
+  EXPECT_EQ(world_->dialogs.At(0).text, std::string(texts::kGameStartFailed) + "Permission denied");
+  EXPECT_EQ(world_->dialogs.At(0).style, 0x1000u);
+  EXPECT_TRUE(Shown().closeVisible);
   ASSERT_TRUE(Exits().WaitForExit(2s));
+
+  world_->game.failure = platform::ProcessStart{false, true, "Exec format error"};
+  launcher().StartGame();
+  EXPECT_FALSE(fs::exists(game));
+  ASSERT_EQ(world_->dialogs.Count(), 2u);
+  EXPECT_EQ(world_->dialogs.At(1).text, std::string(texts::kGameStartFailed) + "Exec format error");
 }
 
 TEST_F(LauncherFlow, ErrorWhileStartingTheGameShowsCloseButtonAndMessage) {

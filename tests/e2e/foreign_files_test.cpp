@@ -2,11 +2,16 @@
 // planted in its working folder, names a server sends that point elsewhere, digests in another
 // spelling or a damaged cache, a record it cannot keep, a game copy of another install.
 // Whatever happens, every file outside the package stays byte for byte as it was.
+#include <sys/mount.h>
 #include <sys/stat.h>
 
 #include <cctype>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
 #include <functional>
 #include <map>
+#include <thread>
 
 #include "app/texts.h"
 #include "platform/text_encoding.h"
@@ -54,6 +59,31 @@ class ForeignFilesTest : public LauncherFixture {
     }
     return files;
   }
+
+  // The box a failed start of the game shows, as the terminal prints it.
+  static std::string StartFailedBox(const std::string& reason) {
+    return platform::GbkToUtf8(texts::kGameStartFailed) + reason;
+  }
+
+  // A copy of the demo game that stays open, started from `folder` as a player would.
+  static std::unique_ptr<ChildProcess> StartOpenGame(const fs::path& folder) {
+    setenv("DEMO_GAME_STAY_MS", "60000", 1);
+    auto game = std::make_unique<ChildProcess>(folder / kGameExe, std::vector<std::string>{"open"}, folder,
+                                               std::vector<std::string>{});
+    unsetenv("DEMO_GAME_STAY_MS");
+    game->WaitForOutput("demo game started", std::chrono::seconds(10));
+    return game;
+  }
+
+  static bool EndsWithin(ChildProcess& process, std::chrono::seconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!process.Exited() && std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return process.Exited();
+  }
+
+  fs::path Game() const { return DataFolder() / kGameExe; }
 
   fs::path outside_;
 };
@@ -204,6 +234,99 @@ TEST_F(ForeignFilesTest, RecordThatCannotBeWrittenStopsTheUpdateBeforeAnyFileIsR
   EXPECT_NE(run.output.find(platform::GbkToUtf8(texts::kUnzipFailedHead)), std::string::npos) << run.output;
   EXPECT_EQ(Take(DataFolder()), installed);
   EXPECT_EQ(GameRuns(1).size(), 1u) << "the game is not started again";
+}
+
+// A game the system calls no program is deleted, with the system's reason in a box, and the
+// next run unpacks it anew.
+TEST_F(ForeignFilesTest, DamagedGameIsDeletedWithTheSystemsReasonAndTheNextRunRepairsIt) {
+  InstallFirstVersion();
+  const Snapshot before = Take(outside_);
+  WriteText(Game(), std::string(3000, '\x5a'));
+  fs::permissions(Game(), fs::perms::owner_all);
+
+  LauncherRun run = RunLauncher({});
+
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_NE(run.output.find(StartFailedBox("Exec format error")), std::string::npos) << run.output;
+  EXPECT_FALSE(fs::exists(Game()));
+  EXPECT_EQ(GameRuns(1).size(), 1u);
+
+  run = RunLauncher({"repaired"});
+
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  const auto runs = GameRuns(2);
+  ASSERT_EQ(runs.size(), 2u) << run.output;
+  EXPECT_EQ(runs[1].args, std::vector<std::string>{"repaired"});
+  EXPECT_EQ(ReadText(Game()), ReadText(LAUNCHER_E2E_DEMO_GAME));
+  EXPECT_EQ(LogFor("/MorvanePC1/res_1_0_0.zip").size(), 1u);
+  EXPECT_EQ(Take(outside_), before);
+}
+
+// A game that may not be run is no damaged file: it stays byte for byte, the player reads why,
+// and no run downloads the package again for it.
+TEST_F(ForeignFilesTest, GameThatMayNotBeRunIsKeptAndTheReasonShownOnEveryRun) {
+  InstallFirstVersion();
+  fs::permissions(Game(), fs::perms::owner_read | fs::perms::owner_write);
+  const Snapshot installed = Take(DataFolder());
+
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const LauncherRun run = RunLauncher({});
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_NE(run.output.find(StartFailedBox("Permission denied")), std::string::npos) << run.output;
+  }
+  EXPECT_TRUE(LogFor("/MorvanePC1/res_1_0_0.zip").empty());
+  Snapshot now = Take(DataFolder());
+  EXPECT_EQ(now.erase("fileInfo_1_0_0.json"), 1u);  // the cache is saved again before every start
+  Snapshot expected = installed;
+  expected.erase("fileInfo_1_0_0.json");
+  EXPECT_EQ(now, expected);
+}
+
+// The data folder on a mount without execution (where the test may mount one: a namespace of
+// its own, as scripts/isolated.sh gives).
+TEST_F(ForeignFilesTest, GameOnAMountWithoutExecutionIsKept) {
+  InstallFirstVersion();
+  const fs::path saved = root_ / "installed";
+  fs::rename(DataFolder(), saved);
+  fs::create_directories(DataFolder());
+  if (mount("tmpfs", DataFolder().c_str(), "tmpfs", MS_NOEXEC | MS_NOSUID | MS_NODEV, "size=64m") != 0) {
+    GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+  }
+  fs::copy(saved, DataFolder(), fs::copy_options::recursive);
+  const std::string game = ReadText(Game());
+
+  const LauncherRun run = RunLauncher({});
+
+  EXPECT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_NE(run.output.find(StartFailedBox("Permission denied")), std::string::npos) << run.output;
+  EXPECT_EQ(ReadText(Game()), game);
+  EXPECT_TRUE(LogFor("/MorvanePC1/res_1_0_0.zip").empty());
+  EXPECT_EQ(umount2(DataFolder().c_str(), MNT_DETACH), 0) << std::strerror(errno);
+}
+
+// Another install of the same game (same folder and file names) runs while this one updates:
+// the open game of this data folder is stopped, the other keeps running and its files stay.
+TEST_F(ForeignFilesTest, GameOfASecondInstallFolderSurvivesAnUpdateOfTheFirst) {
+  InstallFirstVersion();
+  const fs::path second = root_ / "second install" / kDataFolder;
+  fs::create_directories(second.parent_path());
+  fs::copy(DataFolder(), second, fs::copy_options::recursive);
+  auto theirs = StartOpenGame(second);
+  auto ours = StartOpenGame(DataFolder());
+  const Snapshot secondBefore = Take(second.parent_path());
+  Publish("1.0.1", {"1.0.x"});
+
+  const LauncherRun run = RunLauncher({"updated"});
+
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_EQ(ReadText(DataFolder() / "version.txt"), "1.0.1");
+  EXPECT_TRUE(EndsWithin(*ours, std::chrono::seconds(5))) << "the open game of this install is stopped";
+  EXPECT_FALSE(theirs->Exited()) << run.output;
+  EXPECT_NE(run.output.find("runs from another folder"), std::string::npos) << run.output;
+  EXPECT_EQ(Take(second.parent_path()), secondBefore);
+  const auto runs = GameRuns(3);
+  ASSERT_EQ(runs.size(), 3u) << run.output;
+  EXPECT_EQ(runs[2].args, std::vector<std::string>{"updated"});
 }
 
 }  // namespace

@@ -39,11 +39,11 @@ struct StageRecorder : PackageDownloader, PackageExtractor, GameControl {
   void KillGameProcesses() override {}
   bool IsGameRunning() override { return false; }
   std::string BuildArgumentString() override { return ""; }
-  bool CreateGameProcess(const std::string&) override {
+  platform::ProcessStart CreateGameProcess(const std::string&) override {
     std::lock_guard<std::mutex> lock(mutex);
     ++gameStarts;
     cacheWrittenBeforeGameStart = std::filesystem::exists(cachePath);
-    return true;
+    return platform::ProcessStart{true, false, {}};
   }
 };
 

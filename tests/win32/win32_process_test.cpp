@@ -3,7 +3,9 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cctype>
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -106,7 +108,8 @@ TEST(Win32Processes, TerminateStopsARunningProgramFoundByName) {
   testsupport::ScratchDir dir("win32-kill");
   SetEnvironmentVariableA("STAND_IN_GAME_STAY_MS", "60000");
   const bool started =
-      platform::StartProcess(CommandLine(win32test::HelperProgram("stand_in_game.exe"), ""), dir.Path().string());
+      platform::StartProcess(CommandLine(win32test::HelperProgram("stand_in_game.exe"), ""), dir.Path().string())
+          .started;
   SetEnvironmentVariableA("STAND_IN_GAME_STAY_MS", nullptr);
   ASSERT_TRUE(started);
   ASSERT_FALSE(WaitForRun(dir.File("stand_in_game_runs.txt")).empty());
@@ -124,8 +127,9 @@ std::string ArgumentTextFor(const std::string& arguments) {
   testsupport::ScratchDir dir("win32-args");
   const std::string out = dir.File("echo.txt");
   SetEnvironmentVariableA("ARGUMENT_ECHO_FILE", out.c_str());
-  const bool started = platform::StartProcess(CommandLine(win32test::HelperProgram("argument_echo.exe"), arguments),
-                                              dir.Path().string());
+  const bool started =
+      platform::StartProcess(CommandLine(win32test::HelperProgram("argument_echo.exe"), arguments), dir.Path().string())
+          .started;
   SetEnvironmentVariableA("ARGUMENT_ECHO_FILE", nullptr);
   if (!started) return "(not started)";
   for (int i = 0; i < 400; ++i) {
@@ -146,6 +150,73 @@ TEST(Win32Processes, CommandLinesSplitTheWayWindowsProgramsReadThem) {
   EXPECT_EQ(platform::SplitCommandLine("game.exe -a \"b c\" d"),
             (std::vector<std::string>{"game.exe", "-a", "b c", "d"}));
   EXPECT_TRUE(platform::SplitCommandLine("").empty());
+}
+
+// A copy of the stand-in game named `name` in `folder`, started there and left running; its
+// pid once it has written its run, else 0.
+std::uint32_t StartOpenCopy(const std::filesystem::path& folder, const std::string& name) {
+  std::filesystem::create_directories(folder);
+  std::filesystem::copy_file(win32test::HelperProgram("stand_in_game.exe"), folder / name,
+                             std::filesystem::copy_options::overwrite_existing);
+  SetEnvironmentVariableA("STAND_IN_GAME_STAY_MS", "60000");
+  const bool started = platform::StartProcess(CommandLine((folder / name).string(), ""), folder.string()).started;
+  SetEnvironmentVariableA("STAND_IN_GAME_STAY_MS", nullptr);
+  if (!started || WaitForRun((folder / "stand_in_game_runs.txt").string()).empty()) return 0;
+  return FindByName(name);
+}
+
+// The folder a program runs from is its image's full path; letter case, the separator's
+// spelling and a trailing separator do not matter, a sibling whose name starts the same does.
+TEST(Win32Processes, ImageFolderHoldsOnlyProgramsWhoseImageLiesInsideIt) {
+  testsupport::ScratchDir dir("win32-image-folder");
+  const auto tag = std::to_string(GetCurrentProcessId());
+  const std::uint32_t inside = StartOpenCopy(dir.Path() / "Tessarine" / "bin", "game_in_" + tag + ".exe");
+  const std::uint32_t sibling = StartOpenCopy(dir.Path() / "Tessarine2", "game_sib_" + tag + ".exe");
+  const std::uint32_t elsewhere = StartOpenCopy(dir.Path() / "other" / "Tessarine", "game_out_" + tag + ".exe");
+  ASSERT_NE(inside, 0u);
+  ASSERT_NE(sibling, 0u);
+  ASSERT_NE(elsewhere, 0u);
+
+  const platform::ImageFolder folder(dir.File("Tessarine"));
+  EXPECT_FALSE(folder.Path().empty());
+  EXPECT_TRUE(folder.Holds(inside)) << folder.Path();
+  EXPECT_FALSE(folder.Holds(sibling));
+  EXPECT_FALSE(folder.Holds(elsewhere));
+  EXPECT_FALSE(folder.Holds(GetCurrentProcessId()));
+
+  std::string otherSpelling = dir.File("TESSARINE") + "/";
+  for (char& c : otherSpelling) c = c == '\\' ? '/' : static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  const platform::ImageFolder spelledOtherwise(otherSpelling);
+  EXPECT_TRUE(spelledOtherwise.Holds(inside)) << spelledOtherwise.Path();
+  EXPECT_FALSE(spelledOtherwise.Holds(sibling));
+
+  const platform::ImageFolder missing(dir.File("absent"));
+  EXPECT_FALSE(missing.Holds(inside));
+
+  for (auto pid : {inside, sibling, elsewhere}) platform::TerminateProcessById(pid);
+  for (int i = 0; i < 200 && (IsRunning(inside) || IsRunning(sibling) || IsRunning(elsewhere)); ++i) {
+    std::this_thread::sleep_for(50ms);
+  }
+}
+
+// A failed start carries the system's words; only a file that is no program is blamed.
+TEST(Win32Processes, FailedStartBlamesOnlyAFileThatIsNoProgram) {
+  testsupport::ScratchDir dir("win32-bad-exe");
+  {
+    std::ofstream garbage(dir.File("kolv.exe"), std::ios::binary);
+    garbage << std::string(3000, '\x5a');
+  }
+  const platform::ProcessStart damaged =
+      platform::StartProcess(CommandLine(dir.File("kolv.exe"), ""), dir.Path().string());
+  EXPECT_FALSE(damaged.started);
+  EXPECT_TRUE(damaged.badExecutable) << damaged.reason;
+  EXPECT_NE(damaged.reason.find("(193)"), std::string::npos) << damaged.reason;  // ERROR_BAD_EXE_FORMAT
+
+  const platform::ProcessStart missing =
+      platform::StartProcess(CommandLine(dir.File("absent.exe"), ""), dir.Path().string());
+  EXPECT_FALSE(missing.started);
+  EXPECT_FALSE(missing.badExecutable);
+  EXPECT_NE(missing.reason.find("(2)"), std::string::npos) << missing.reason;  // ERROR_FILE_NOT_FOUND
 }
 
 // A hidden top-level window that counts the activation broadcasts it receives.
