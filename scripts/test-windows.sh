@@ -5,7 +5,8 @@
 #     certificate made here) so that osslsigncode verify accepts it;
 #   - the portable test groups and the Win32 backend tests, built for Windows, pass under Wine;
 #   - end to end: the real launcher against launcher-serve on 127.0.0.1 (tests/win32/e2e.sh), also
-#     behind the proxy of the user's internet settings (tests/win32/system_proxy.sh).
+#     behind the proxy of the user's internet settings (tests/win32/system_proxy.sh), and beside
+#     files and games that are not its own (tests/win32/player_files.sh).
 # Prints "N passed, M failed" last and exits non-zero when anything failed.
 #
 # Environment: LAUNCHER_HOST_BUILD  host build folder for launcher-publish/-serve (build/linux)
@@ -104,6 +105,8 @@ source "$root/tests/win32/wine_env.sh"
 source "$root/tests/win32/e2e.sh"
 # shellcheck source=../tests/win32/system_proxy.sh
 source "$root/tests/win32/system_proxy.sh"
+# shellcheck source=../tests/win32/player_files.sh
+source "$root/tests/win32/player_files.sh"
 E2E_ROOT="$root"
 trap 'e2e_stop_server; wine_env_stop' EXIT
 echo "== Wine set-up"
@@ -154,6 +157,8 @@ else
     "$build/e2e" "$port"
   echo "== the system proxy under Wine"
   proxy_run "$build/e2e" "$port"
+  echo "== files and games not the launcher's, under Wine"
+  player_files_run "$build/e2e" "$port"
 fi
 
 finish

@@ -66,7 +66,11 @@ std::wstring FinalPath(const std::wstring& path) {
     return GetFinalPathNameByHandleW(file.Get(), buffer, size, VOLUME_NAME_DOS);
   });
   if (resolved.empty()) return full;
-  if (resolved.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\" + resolved.substr(7);
+  if (resolved.rfind(L"\\\\?\\UNC\\", 0) == 0) {
+    std::wstring share(1, L'\\');  // built piecewise: GCC 12 misreads a chained operator+ at -O3
+    share.append(resolved, 7, std::wstring::npos);
+    return share;
+  }
   if (resolved.rfind(L"\\\\?\\", 0) == 0) return resolved.substr(4);
   return resolved;
 }
@@ -99,7 +103,7 @@ bool BlamesTheExecutable(DWORD error) {
   }
 }
 
-// The system's description of an error in the user's language, as GBK; the number when it has none.
+// The system's description of an error in the user's language as GBK, followed by its number.
 std::string ErrorText(DWORD error) {
   wchar_t* text = nullptr;
   const DWORD length =
@@ -108,8 +112,12 @@ std::string ErrorText(DWORD error) {
   std::wstring wide = length > 0 && text != nullptr ? std::wstring(text, length) : std::wstring();
   if (text != nullptr) LocalFree(text);
   while (!wide.empty() && (wide.back() == L'\r' || wide.back() == L'\n' || wide.back() == L' ')) wide.pop_back();
-  const std::string number = "(" + std::to_string(error) + ")";
-  return wide.empty() ? "error " + number : win32::WideToGbk(wide) + " " + number;
+  // Built piecewise: GCC 12 misreads a chained operator+ of strings at -O3.
+  std::string reason = wide.empty() ? std::string("error") : win32::WideToGbk(wide);
+  reason += " (";
+  reason += std::to_string(error);
+  reason += ")";
+  return reason;
 }
 
 }  // namespace

@@ -2,6 +2,9 @@
 // planted in its working folder, names a server sends that point elsewhere, digests in another
 // spelling or a damaged cache, a record it cannot keep, a game copy of another install.
 // Whatever happens, every file outside the package stays byte for byte as it was.
+#include <rapidjson/document.h>
+#include <rapidjson/stringbuffer.h>
+#include <rapidjson/writer.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
 
@@ -84,6 +87,21 @@ class ForeignFilesTest : public LauncherFixture {
   }
 
   fs::path Game() const { return DataFolder() / kGameExe; }
+
+  // The served file information of `version` with `change` made to its document.
+  void EditServedFileInfo(const std::string& version, const std::function<void(rapidjson::Document&)>& change) {
+    std::string name = version;
+    for (char& c : name) c = c == '.' ? '_' : c;
+    const fs::path info = ContentChannel() / ("fileInfo_" + name + ".json");
+    rapidjson::Document document;
+    document.Parse(ReadText(info).c_str());
+    ASSERT_TRUE(document.IsObject());
+    change(document);
+    rapidjson::StringBuffer text;
+    rapidjson::Writer<rapidjson::StringBuffer> writer(text);
+    document.Accept(writer);
+    WriteText(info, text.GetString());
+  }
 
   fs::path outside_;
 };
@@ -327,6 +345,64 @@ TEST_F(ForeignFilesTest, GameOfASecondInstallFolderSurvivesAnUpdateOfTheFirst) {
   const auto runs = GameRuns(3);
   ASSERT_EQ(runs.size(), 3u) << run.output;
   EXPECT_EQ(runs[2].args, std::vector<std::string>{"updated"});
+}
+
+// File information that names paths outside the data folder, or a digest that is no digest,
+// is malformed: the check's box names the entry, nothing is downloaded, nothing outside is read
+// as installed or touched.
+TEST_F(ForeignFilesTest, FileInformationReachingOutsideTheDataFolderIsTheChecksError) {
+  InstallFirstVersion();
+  Publish("1.0.1", {"1.0.x"});
+  const std::string published = ReadText(ContentChannel() / "fileInfo_1_0_1.json");
+  const Snapshot before = Take(outside_);
+  const std::string absolute = (outside_ / "secret.txt").string();
+  const struct {
+    std::function<void(rapidjson::Document&)> change;
+    std::string named;
+  } hostile[] = {
+      {[](rapidjson::Document& d) { d["fileNameList"].PushBack("../../outside/secret.txt", d.GetAllocator()); },
+       "\"fileNameList\" entry ../../outside/secret.txt"},
+      {[&](rapidjson::Document& d) {
+         d["fileNameList"].PushBack(rapidjson::Value(absolute.c_str(), d.GetAllocator()), d.GetAllocator());
+       },
+       "\"fileNameList\" entry " + absolute},
+      {[](rapidjson::Document& d) { d["zipMd5"].SetString("not a digest"); }, "malformed \"zipMd5\""},
+  };
+  for (const auto& [change, named] : hostile) {
+    WriteText(ContentChannel() / "fileInfo_1_0_1.json", published);
+    EditServedFileInfo("1.0.1", change);
+    ClearLog();
+
+    const LauncherRun run = RunLauncher({}, "c\n");
+
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_NE(run.output.find(platform::GbkToUtf8(texts::kCheckFileError)), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find(named), std::string::npos) << run.output;
+    EXPECT_TRUE(LogFor("/MorvanePC1/res_1_0_1.zip").empty()) << named;
+    EXPECT_EQ(ReadText(DataFolder() / "version.txt"), "1.0.0");
+  }
+  EXPECT_EQ(Take(outside_), before);
+  EXPECT_EQ(GameRuns(1).size(), 1u);
+}
+
+// A record far larger than any record (a damaged disk, a planted file) is not read: the run
+// starts it afresh, ends with the game started, and the record is a record again.
+TEST_F(ForeignFilesTest, OversizedRecordIsStartedAfresh) {
+  InstallFirstVersion();
+  const Snapshot before = Take(outside_);
+  std::string huge = "zipName=MorvanePC1/res_1_0_0.zip\nzipMd5=";
+  huge.append(8 * 1024 * 1024, 'f');
+  WriteText(DataFolder() / "downloadRecord", huge);
+
+  const LauncherRun run = RunLauncher({"afresh"});
+
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_NE(run.output.find("more than a record ever does"), std::string::npos) << run.output;
+  const auto runs = GameRuns(2);
+  ASSERT_EQ(runs.size(), 2u) << run.output;
+  EXPECT_EQ(runs[1].args, std::vector<std::string>{"afresh"});
+  EXPECT_LE(fs::file_size(DataFolder() / "downloadRecord"), 4096u);
+  EXPECT_EQ(Take(outside_), before);
 }
 
 }  // namespace
