@@ -117,6 +117,14 @@ void Launcher::OnCheckResult(const std::string& status, const std::string& first
       RemoveDownloadFolder();
       StartLaunch(false);
     } else if (status == status::kNeedUpdate) {
+      // A link in the download folder's place that StartCheck could not remove would have the
+      // archive read, written and deleted wherever it points: nothing is fetched until a Retry.
+      if (platform::IsLink(settings::channelId)) {
+        std::printf("download folder %s is a link that cannot be removed\n", settings::channelId.c_str());
+        ShowRetryDialog(std::string(texts::kRecordErrorHead) + settings::channelId + texts::kRecordErrorTail,
+                        texts::kRecordErrorCaption);
+        return;
+      }
       splash_->SetSpeedVisible(true);
       splash_->SetSizeVisible(true);
       const bool onDisk = FileUtil::Exists(first);

@@ -200,6 +200,24 @@ TEST_F(LauncherFlow, DownloadProgressFillsTheBarAndFormatsTexts) {
   EXPECT_EQ(Shown().speedText, "0k/s");
 }
 
+// Where the system keeps a link in the download folder's place (StartCheck removes it where it
+// can), nothing is fetched, verified or unpacked through it.
+TEST_F(LauncherFlow, DownloadFolderLinkThatStaysStopsTheUpdateWithABox) {
+  WriteFile("elsewhere/res_1_0_3.zip", "hello");
+  fs::create_directory_symlink("elsewhere", settings::channelId);
+  world_->dialogs.answers = {platform::kAnswerRetry};
+  launcher().OnCheckResult("needUpdate", kArchive, kMd5OfHello, 5, 5);  // complete "on disk", through the link
+  ASSERT_EQ(world_->dialogs.Count(), 1u);
+  EXPECT_EQ(world_->dialogs.At(0).text,
+            std::string(texts::kRecordErrorHead) + settings::channelId + texts::kRecordErrorTail);
+  EXPECT_EQ(world_->dialogs.At(0).caption, texts::kRecordErrorCaption);
+  EXPECT_TRUE(world_->downloader.tasks.empty());
+  EXPECT_TRUE(world_->extractor.Tasks().empty());
+  EXPECT_EQ(ReadFile("elsewhere/res_1_0_3.zip"), "hello");
+  EXPECT_EQ(world_->check.starts, 1);  // the Retry's new check, which removes the link here
+  EXPECT_FALSE(fs::is_symlink(settings::channelId));
+}
+
 TEST_F(LauncherFlow, DownloadFailureOffersRetryWithTheMessage) {
   world_->dialogs.answers = {platform::kAnswerRetry};
   launcher().OnTransferEvent("fail", "curl perform fail", 0, 0, 0, kArchive, kMd5OfHello);
