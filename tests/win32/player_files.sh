@@ -8,7 +8,8 @@
 #      never fetches through it (Wine shows a Unix link to a folder as a directory reparse
 #      point; it cannot make reparse points itself, and shows a link to a file as a plain file,
 #      so only folder links can be tried here);
-#   3. a game that is no program is deleted with the system's reason in a box, and the next run
+#   3. a folder of the package that is such a link: the update writes nothing into its target;
+#   4. a game that is no program is deleted with the system's reason in a box, and the next run
 #      installs it again.
 # Each check calls `record_check <ok 0|1> <name>` of the calling script.
 
@@ -135,6 +136,40 @@ pf_linked_download_folder() {
     echo 0 || echo 1) "files: no archive is fetched into the linked folder"
 }
 
+# A folder of the package replaced by a link to a folder elsewhere: the update must not write
+# the package's files into the link's target.
+pf_linked_package_folder() {
+  local work=$1 port=$2 run="$1/pf-linked-data" outside="$1/pf-outside-data"
+  rm -rf "$run" "$outside"
+  cp -a "$work/first-install" "$run"
+  mkdir -p "$outside"
+  echo "another program's level" >"$outside/level1.txt"
+  local before
+  before=$(pf_manifest "$outside")
+  rm -rf "$run/$E2E_DATA/data"
+  ln -s "$outside" "$run/$E2E_DATA/data"
+
+  e2e_serve "$work/good2" "$port" "$work/serve-linked-data.log" || { record_check 1 "files: content server starts"; return; }
+  (cd "$run" && exec wine "$E2E_BUILD/tests/win32/launcher_e2e.exe" >"$run/stdout.txt" 2>"$run/stderr.txt") &
+  local launcher=$! box
+  # Where the link cannot be removed (this Wine), unpacking fails with its box before any file
+  # is written; where it can, the update completes.
+  box=$(e2e_find_window "$launcher" "" 60)
+  [ -n "$box" ] && e2e_cancel_box "$box" "$launcher"
+  e2e_wait "$launcher" 60
+  e2e_stop_server
+  record_check $([ "$E2E_STATUS" = 0 ] && echo 0 || echo 1) "files: an update over a linked package folder ends with 0 (got $E2E_STATUS)"
+  if [ -L "$run/$E2E_DATA/data" ]; then
+    record_check $([ -n "$box" ] && grep -q "^start unzip" "$run/stdout.txt" && echo 0 || echo 1) \
+      "files: the link stays, and the unpacking that would write through it fails with its box"
+  else
+    record_check $([ "$(cat "$run/$E2E_DATA/data/level1.txt" 2>/dev/null)" = "level two" ] && echo 0 || echo 1) \
+      "files: the link is replaced by the package's folder"
+  fi
+  record_check $([ "$(pf_manifest "$outside")" = "$before" ] && echo 0 || echo 1) \
+    "files: nothing of the package is written into the linked folder's target"
+}
+
 pf_damaged_game() {
   local work=$1 port=$2 run="$1/pf-damaged"
   rm -rf "$run"
@@ -172,5 +207,6 @@ player_files_run() {
   fi
   pf_second_install "$work" "$port"
   pf_linked_download_folder "$work" "$port"
+  pf_linked_package_folder "$work" "$port"
   pf_damaged_game "$work" "$port"
 }
