@@ -14,6 +14,7 @@
 #include "net/content_paths.h"
 #include "net/progress_adapter.h"
 #include "package/file_util.h"
+#include "package/zip_util.h"
 #include "platform/dialogs.h"
 #include "platform/files.h"
 #include "platform/process_exit.h"
@@ -237,12 +238,16 @@ void Launcher::StartUnzip(const std::string& archivePath) {
   }
 }
 
-void Launcher::OnUnzipEvent(const std::string& status, const std::string&, long long done, long long total) {
+void Launcher::OnUnzipEvent(const std::string& status, const std::string& payload, long long done, long long total) {
   if (status == status::kUnzip) {
     SetFillWidth(static_cast<double>(done), static_cast<double>(total));
     splash_->SetSizeText(std::to_string(done) + "/" + std::to_string(total));
   } else if (status == status::kFail) {
-    ShowRetryDialog(std::string(texts::kUnzipFailedHead) + settings::dataFolder + texts::kUnzipFailedTail, "");
+    // The advice mends a locked or damaged install; a fault of the archive is named for the studio.
+    const std::string cause = ZipUtil::ArchiveFaultOf(payload);
+    ShowRetryDialog(std::string(texts::kUnzipFailedHead) + settings::dataFolder + texts::kUnzipFailedTail +
+                        (cause.empty() ? "" : "\n" + cause),
+                    "");
   } else if (status == status::kSucc) {
     RemoveDownloadFolder();
     StartLaunch(true);

@@ -14,10 +14,6 @@ constexpr unsigned long kEncryptedFlag = 1;
 constexpr std::size_t kMaxComponentBytes = 255;
 #endif
 
-const char* const kUnsupportedMethod = "unsupported compression method ";
-const char* const kEncrypted = "encrypted entry: ";
-const char* const kCannotHold = "name this system cannot hold: ";
-
 bool SystemCanHold(const std::string& utf8Name, const std::string& localName) {
   if (localName.empty()) return utf8Name.empty();
 #ifndef _WIN32
@@ -71,11 +67,11 @@ std::string FindUninstallableEntry(unzFile archive, std::uint64_t count) {
     const std::string utf8Name(buffer.data(), info.size_filename);
     const std::string localName = LocalEntryName(utf8Name);
     if (!SystemCanHold(utf8Name, localName)) {
-      reason = kCannotHold + utf8Name;
+      reason = kCannotHoldHead + utf8Name;
     } else if (info.compression_method != kStored && info.compression_method != kDeflated) {
-      reason = kUnsupportedMethod + DescribeMethod(info.compression_method) + ": " + localName;
+      reason = kUnsupportedMethodHead + DescribeMethod(info.compression_method) + ": " + localName;
     } else if ((info.flag & kEncryptedFlag) != 0) {
-      reason = kEncrypted + localName;
+      reason = kEncryptedHead + localName;
     }
   }
   // A header that cannot be read is left to the extraction, which reports it at its entry.

@@ -12,6 +12,11 @@
 #include <cstdint>
 #include <string>
 
+// The heads of the reasons, each followed by the entry's name.
+inline constexpr const char* kUnsupportedMethodHead = "unsupported compression method ";
+inline constexpr const char* kEncryptedHead = "encrypted entry: ";
+inline constexpr const char* kCannotHoldHead = "name this system cannot hold: ";
+
 // The reason the archive cannot be installed, naming the first entry at fault, or "" when
 // every one of its `count` entries can be. The archive is back on its first entry afterwards.
 std::string FindUninstallableEntry(unzFile archive, std::uint64_t count);

@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -32,6 +33,12 @@ const char* const kReadCurrentFail = "read current file fail: ";
 const char* const kWriteUnzipFail = "write unzip file fail: ";
 const char* const kSizeMismatch = "size mismatch in unzip file: ";
 const char* const kChecksumMismatch = "crc mismatch in unzip file: ";
+
+// Failures that come from the archive's bytes, not from the folder it is written to.
+const char* const kArchiveFaults[] = {
+    kOpenZipFail,  kReadEntryInfoFail, kReadNextFail,          kOpenInzipFail, kReadCurrentFail,
+    kSizeMismatch, kChecksumMismatch,  kUnsupportedMethodHead, kEncryptedHead, kCannotHoldHead,
+};
 
 void PrintLine(const std::string& text) { std::printf("%s\n", text.c_str()); }
 
@@ -104,7 +111,10 @@ class Extraction {
         return Fail(kExtractFileFail + localName, index);
       }
       std::string error;
-      if (!ZipUtil::ExtractCurrent(archive_, localName, path, error)) return Fail(kExtractFileFail + localName, index);
+      if (!ZipUtil::ExtractCurrent(archive_, localName, path, error)) {
+        const std::string cause = ZipUtil::ArchiveFaultOf(error);
+        return Fail(kExtractFileFail + localName + (cause.empty() ? "" : "\n" + cause), index);
+      }
       writtenFiles_.insert(path);
     }
     Report(unzip_status::kEntryDone, localName, index + 1, count_);
@@ -180,6 +190,19 @@ bool ZipUtil::UnzipAll(const std::string& archivePath, const std::string& destin
   const Outcome outcome = Extract(archivePath, WithFinalSeparator(destinationFolder), callback);
   if (callback) callback(outcome.status, outcome.payload, outcome.done, outcome.total);
   return outcome.status == unzip_status::kSucceeded;
+}
+
+std::string ZipUtil::ArchiveFaultOf(const std::string& payload) {
+  std::size_t start = 0;
+  while (start <= payload.size()) {
+    const std::size_t end = std::min(payload.find('\n', start), payload.size());
+    const std::string line = payload.substr(start, end - start);
+    for (const char* fault : kArchiveFaults) {
+      if (line.starts_with(fault)) return line;
+    }
+    start = end + 1;
+  }
+  return "";
 }
 
 namespace {

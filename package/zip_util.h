@@ -3,6 +3,8 @@
 // Every entry is checked before anything is written: a name leading outside the destination
 // fails the run. Each entry is streamed through one block, its size and checksum are checked,
 // and any failure ends the run with exactly one "fail"; a complete run ends with one "succ".
+// When the archive's own data is at fault, the payload of an entry's "fail" carries the cause
+// on a second line, so the player can report what no Retry will mend.
 #pragma once
 
 #include <minizip/unzip.h>
@@ -30,6 +32,11 @@ class ZipUtil {
   // on standard output, when the entry could not be written completely and intact.
   static bool ExtractCurrent(unzFile archive, const std::string& localName, const std::string& outputPath,
                              std::string& error);
+
+  // The line of a "fail" payload that names a fault of the archive itself (a damaged archive or
+  // entry, a method, encryption or name it cannot install), which neither closing the game nor
+  // deleting the data folder mends; "" for a failure that they may mend.
+  static std::string ArchiveFaultOf(const std::string& payload);
 
   // Bytes moved per read; large enough that system calls do not dominate.
   static constexpr std::size_t kCopyBlockBytes = 256 * 1024;

@@ -324,6 +324,27 @@ TEST_F(LauncherFlow, ExtractionProgressAndFailure) {
             std::string(texts::kUnzipFailedHead) + settings::dataFolder + texts::kUnzipFailedTail);
 }
 
+// A fault of the archive itself is named on a line of its own below the advice, which cannot mend it.
+TEST_F(LauncherFlow, ExtractionFailureOfTheArchiveNamesItsCause) {
+  const std::string advice = std::string(texts::kUnzipFailedHead) + settings::dataFolder + texts::kUnzipFailedTail;
+  const std::pair<std::string, std::string> cases[] = {
+      {"unsupported compression method 12 (bzip2): data/x.pak",
+       "unsupported compression method 12 (bzip2): data/x.pak"},
+      {"extract file fail: x.pak\ncrc mismatch in unzip file: x.pak", "crc mismatch in unzip file: x.pak"},
+      {"open zip file fail: MorvanePC1/p.zip", "open zip file fail: MorvanePC1/p.zip"},
+      {"create directory fail: Tessarine_MorvanePC1/a/", ""},
+      {"extract file fail: kolv.exe", ""},
+  };
+  for (const auto& [payload, cause] : cases) {
+    SCOPED_TRACE(payload);
+    world_->dialogs.answers = {platform::kAnswerRetry};
+    const std::size_t before = world_->dialogs.Count();
+    launcher().OnUnzipEvent("fail", payload, 0, 0);
+    ASSERT_EQ(world_->dialogs.Count(), before + 1);
+    EXPECT_EQ(world_->dialogs.At(before).text, cause.empty() ? advice : advice + "\n" + cause);
+  }
+}
+
 TEST_F(LauncherFlow, UnpackedPackageStartsTheGameAndEndsTheLauncher) {
   fs::create_directories(settings::channelId + "/sub");
   WriteFile(settings::channelId + "/sub/part.zip", "x");

@@ -107,6 +107,7 @@ TEST_F(LinkTest, ExistingLinkAtTheTargetIsReplacedNotFollowed) {
 }
 #endif
 
+// The payload names the damage on a second line: no Retry mends it.
 class CorruptEntryTest : public UnzipSandbox {};
 
 TEST_F(CorruptEntryTest, ChecksumMismatchInStoredDataFailsAndRemovesTheFile) {
@@ -119,7 +120,7 @@ TEST_F(CorruptEntryTest, ChecksumMismatchInStoredDataFailsAndRemovesTheFile) {
   testing::internal::CaptureStdout();
   EXPECT_FALSE(Unzip());
   EXPECT_THAT(testing::internal::GetCapturedStdout(), HasSubstr("crc mismatch in unzip file: bad.bin\n"));
-  EXPECT_EQ(last(), (UnzipCall{"fail", "extract file fail: bad.bin", 1, 2}));
+  EXPECT_EQ(last(), (UnzipCall{"fail", "extract file fail: bad.bin\ncrc mismatch in unzip file: bad.bin", 1, 2}));
   EXPECT_FALSE(std::filesystem::exists(destination() / "bad.bin"));
 }
 
@@ -141,7 +142,8 @@ TEST_F(CorruptEntryTest, DamagedCompressedStreamFails) {
   WriteBytes(archive(), bytes);
 
   EXPECT_FALSE(Unzip());
-  EXPECT_EQ(last(), (UnzipCall{"fail", "extract file fail: deflated.bin", 0, 1}));
+  EXPECT_EQ(last(),
+            (UnzipCall{"fail", "extract file fail: deflated.bin\ncrc mismatch in unzip file: deflated.bin", 0, 1}));
   EXPECT_FALSE(std::filesystem::exists(destination() / "deflated.bin"));
 }
 
@@ -159,7 +161,7 @@ TEST_F(CorruptEntryTest, EntryShorterThanItsDeclaredSizeFails) {
   testing::internal::CaptureStdout();
   EXPECT_FALSE(Unzip());
   EXPECT_THAT(testing::internal::GetCapturedStdout(), HasSubstr("short.bin"));
-  EXPECT_EQ(last(), (UnzipCall{"fail", "extract file fail: short.bin", 0, 1}));
+  EXPECT_EQ(last(), (UnzipCall{"fail", "extract file fail: short.bin\nopen inzip file fail: short.bin", 0, 1}));
   EXPECT_FALSE(std::filesystem::exists(destination() / "short.bin"));
 }
 
