@@ -5,10 +5,26 @@
 
 #include <string>
 
+#ifdef _WIN32
+#include <minizip/iowin32.h>
+#endif
+
+// Opens with the 64-bit entry points, so archives past 4 GiB or 65,535 entries read whole. On
+// Windows through minizip's Win32 file functions: its stdio ones cut every seek offset to a
+// 32-bit long there, so nothing past the first 2 GiB could be found.
+inline unzFile OpenArchive64(const std::string& path) {
+#ifdef _WIN32
+  zlib_filefunc64_def functions{};
+  fill_win32_filefunc64A(&functions);
+  return unzOpen2_64(path.c_str(), &functions);
+#else
+  return unzOpen64(path.c_str());
+#endif
+}
+
 class UnzipFile {
  public:
-  // Opens with the 64-bit entry points, so archives past 4 GiB or 65,535 entries read whole.
-  explicit UnzipFile(const std::string& path) : handle_(unzOpen64(path.c_str())) {}
+  explicit UnzipFile(const std::string& path) : handle_(OpenArchive64(path)) {}
   ~UnzipFile() {
     if (handle_ != nullptr) unzClose(handle_);
   }
