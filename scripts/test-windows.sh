@@ -11,6 +11,8 @@
 #
 # Environment: LAUNCHER_HOST_BUILD  host build folder for launcher-publish/-serve (build/linux)
 #              LAUNCHER_WIN32_E2E_PORT    loopback port of the end-to-end content server (38517)
+#              LAUNCHER_WIN32_LARGE       1: also packages past 4 GiB (tests/win32/large_e2e.sh;
+#                                         minutes and about 8 GiB of disk)
 set -uo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -107,6 +109,8 @@ source "$root/tests/win32/e2e.sh"
 source "$root/tests/win32/system_proxy.sh"
 # shellcheck source=../tests/win32/player_files.sh
 source "$root/tests/win32/player_files.sh"
+# shellcheck source=../tests/win32/large_e2e.sh
+source "$root/tests/win32/large_e2e.sh"
 E2E_ROOT="$root"
 trap 'e2e_stop_server; wine_env_stop' EXIT
 echo "== Wine set-up"
@@ -159,6 +163,11 @@ else
   proxy_run "$build/e2e" "$port"
   echo "== files and games not the launcher's, under Wine"
   player_files_run "$build/e2e" "$port"
+  if [ "${LAUNCHER_WIN32_LARGE:-0}" = 1 ]; then
+    echo "== packages past 4 GiB under Wine"
+    large_e2e_run "$build" "$host_build/tools/publish/launcher-publish" "$host_build/tools/serve/launcher-serve" \
+      "$build/e2e-large" "$port"
+  fi
 fi
 
 finish
