@@ -32,7 +32,7 @@ bool BodySink::Open(std::uint64_t offset, std::uint64_t& allowed) {
     std::error_code error;
     std::uint64_t size = 0;
     if (!platform::FileSize(path_, &size)) error = std::make_error_code(std::errc::no_such_file_or_directory);
-    if (!error && size > offset) std::filesystem::resize_file(path_, offset, error);
+    if (!error && size > offset) std::filesystem::resize_file(platform::NativePath(path_), offset, error);
     if (error || size < offset) {
       std::printf("cannot resume %s from %llu bytes, downloading from the start\n", path_.c_str(),
                   static_cast<unsigned long long>(offset));
@@ -67,7 +67,7 @@ bool BodySink::Restart(std::uint64_t offset) {
   if (file_ && !Close()) return false;
   std::error_code error;
   if (offset != 0 && platform::IsLink(path_)) return false;
-  if (offset != 0) std::filesystem::resize_file(path_, offset, error);
+  if (offset != 0) std::filesystem::resize_file(platform::NativePath(path_), offset, error);
   if (error) return false;
   file_.reset(OpenFor(path_, offset));
   position_ = offset;

@@ -1,8 +1,6 @@
 #include "package/archive_check.h"
 
-#include <vector>
-
-#include "package/entry_path.h"
+#include "package/entry_name.h"
 
 namespace {
 
@@ -14,8 +12,8 @@ constexpr unsigned long kEncryptedFlag = 1;
 constexpr std::size_t kMaxComponentBytes = 255;
 #endif
 
-bool SystemCanHold(const std::string& utf8Name, const std::string& localName) {
-  if (localName.empty()) return utf8Name.empty();
+bool SystemCanHold(const std::string& storedName, const std::string& localName) {
+  if (localName.empty()) return storedName.empty();
 #ifndef _WIN32
   std::size_t component = 0;
   for (const char c : localName) {
@@ -58,16 +56,11 @@ std::string FindUninstallableEntry(unzFile archive, std::uint64_t count) {
   for (int status = unzGoToFirstFile(archive); status == UNZ_OK && index < count && reason.empty();
        status = unzGoToNextFile(archive), ++index) {
     unz_file_info64 info{};
-    if (unzGetCurrentFileInfo64(archive, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) break;
-    std::vector<char> buffer(info.size_filename + 1, '\0');
-    if (unzGetCurrentFileInfo64(archive, &info, buffer.data(), static_cast<uLong>(buffer.size()), nullptr, 0, nullptr,
-                                0) != UNZ_OK) {
-      break;
-    }
-    const std::string utf8Name(buffer.data(), info.size_filename);
-    const std::string localName = LocalEntryName(utf8Name);
-    if (!SystemCanHold(utf8Name, localName)) {
-      reason = kCannotHoldHead + utf8Name;
+    StoredName stored;
+    if (!ReadCurrentEntry(archive, info, stored)) break;
+    const std::string localName = DecodeEntryName(stored);
+    if (!SystemCanHold(stored.bytes, localName)) {
+      reason = kCannotHoldHead + stored.bytes;
     } else if (info.compression_method != kStored && info.compression_method != kDeflated) {
       reason = kUnsupportedMethodHead + DescribeMethod(info.compression_method) + ": " + localName;
     } else if ((info.flag & kEncryptedFlag) != 0) {

@@ -2,6 +2,8 @@
 
 #include <fstream>
 
+#include "platform/files.h"
+
 namespace {
 
 constexpr std::uint64_t kCappedCount = 0xffff;
@@ -16,7 +18,7 @@ std::uint32_t LittleEndian(const unsigned char* bytes, int count) {
 
 // The first four bytes at `offset`, as a little-endian signature; 0 when they cannot be read.
 std::uint32_t SignatureAt(const std::string& path, std::uint64_t offset) {
-  std::ifstream in(path, std::ios::binary);
+  std::ifstream in(platform::NativePath(path), std::ios::binary);
   unsigned char bytes[4] = {};
   if (!in.seekg(static_cast<std::streamoff>(offset)) || !in.read(reinterpret_cast<char*>(bytes), 4)) return 0;
   return LittleEndian(bytes, 4);
@@ -32,7 +34,7 @@ bool IsEndOfCentralDirectory(std::uint32_t signature) {
 }  // namespace
 
 bool IsEmptyArchive(const std::string& archivePath) {
-  std::ifstream in(archivePath, std::ios::binary | std::ios::ate);
+  std::ifstream in(platform::NativePath(archivePath), std::ios::binary | std::ios::ate);
   if (!in) return false;
   const auto size = static_cast<std::uint64_t>(in.tellg());
   unsigned char record[kEndRecordSize] = {};

@@ -2,10 +2,6 @@
 
 #include "platform/files.h"
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
-
 namespace {
 
 bool IsSeparator(char c) { return c == '/' || c == '\\'; }
@@ -36,24 +32,6 @@ bool IsParentReference(const std::string& component) {
 }
 
 }  // namespace
-
-std::string LocalEntryName(const std::string& utf8Name) {
-#ifdef _WIN32
-  if (utf8Name.empty()) return {};
-  const int wideLength =
-      MultiByteToWideChar(CP_UTF8, 0, utf8Name.data(), static_cast<int>(utf8Name.size()), nullptr, 0);
-  if (wideLength <= 0) return {};
-  std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
-  MultiByteToWideChar(CP_UTF8, 0, utf8Name.data(), static_cast<int>(utf8Name.size()), wide.data(), wideLength);
-  const int narrowLength = WideCharToMultiByte(CP_ACP, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
-  if (narrowLength <= 0) return {};
-  std::string narrow(static_cast<std::size_t>(narrowLength), '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide.data(), wideLength, narrow.data(), narrowLength, nullptr, nullptr);
-  return narrow;
-#else
-  return utf8Name;
-#endif
-}
 
 bool IsSafeEntryName(const std::string& localName) {
   if (localName.find('\0') != std::string::npos) return false;             // the file system would cut the name there

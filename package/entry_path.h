@@ -9,10 +9,6 @@
 #include <string>
 #include <vector>
 
-// The entry's name as file-system calls want it: on Windows converted from UTF-8 to the
-// ANSI code page; elsewhere the UTF-8 name unchanged. Empty when the conversion fails.
-std::string LocalEntryName(const std::string& utf8Name);
-
 // True when writing the name below a destination folder stays inside that folder.
 bool IsSafeEntryName(const std::string& localName);
 

@@ -22,7 +22,7 @@ std::uint64_t FileUtil::Size(const std::string& path) {
 
 std::string FileUtil::ReadAll(const std::string& path) {
   if (!Exists(path) || platform::IsDirectory(path)) return {};
-  std::ifstream in(path);  // text mode: the CR of a Windows line end is dropped there
+  std::ifstream in(platform::NativePath(path));  // text mode: the CR of a Windows line end is dropped there
   if (!in) return {};
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }

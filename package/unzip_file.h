@@ -7,16 +7,20 @@
 
 #ifdef _WIN32
 #include <minizip/iowin32.h>
+
+#include "platform/win32/wide_path.h"
 #endif
 
 // Opens with the 64-bit entry points, so archives past 4 GiB or 65,535 entries read whole. On
-// Windows through minizip's Win32 file functions: its stdio ones cut every seek offset to a
-// 32-bit long there, so nothing past the first 2 GiB could be found.
+// Windows through minizip's wide Win32 file functions: its stdio ones cut every seek offset to a
+// 32-bit long there, so nothing past the first 2 GiB could be found; and the path is UTF-8, as
+// every other file's, so its folder may lie outside the ANSI code page or past 260 characters.
 inline unzFile OpenArchive64(const std::string& path) {
 #ifdef _WIN32
   zlib_filefunc64_def functions{};
-  fill_win32_filefunc64A(&functions);
-  return unzOpen2_64(path.c_str(), &functions);
+  fill_win32_filefunc64W(&functions);
+  const std::wstring wide = platform::win32::WidePath(path);
+  return unzOpen2_64(wide.c_str(), &functions);
 #else
   return unzOpen64(path.c_str());
 #endif

@@ -12,6 +12,7 @@
 #include "package/archive_check.h"
 #include "package/entry_count.h"
 #include "package/entry_mode.h"
+#include "package/entry_name.h"
 #include "package/entry_path.h"
 #include "package/output_file.h"
 #include "package/unzip_file.h"
@@ -50,19 +51,6 @@ std::string WithFinalSeparator(const std::string& folder) {
 // One folder level; a folder that is there already is fine, a file in its place is not.
 bool EnsureDirectory(const std::string& path) { return platform::MakeDirectory(path) || platform::IsDirectory(path); }
 
-// The current entry's information and its whole name; false when the header cannot be read.
-// The name is read at its full length: a name cut to a buffer would be a different path.
-bool ReadEntryInfo(unzFile archive, unz_file_info64& info, std::string& name) {
-  if (unzGetCurrentFileInfo64(archive, &info, nullptr, 0, nullptr, 0, nullptr, 0) != UNZ_OK) return false;
-  std::vector<char> buffer(info.size_filename + 1, '\0');
-  if (unzGetCurrentFileInfo64(archive, &info, buffer.data(), static_cast<uLong>(buffer.size()), nullptr, 0, nullptr,
-                              0) != UNZ_OK) {
-    return false;
-  }
-  name.assign(buffer.data(), info.size_filename);
-  return true;
-}
-
 // The final call of a run: "succ" or "fail" with its text and counts.
 struct Outcome {
   std::string status;
@@ -88,15 +76,15 @@ class Extraction {
   // Handles entry `index` (the current one) and moves to the next; false after a failure.
   bool HandleEntry(long long index) {
     unz_file_info64 info{};
-    std::string utf8Name;
-    if (!ReadEntryInfo(archive_, info, utf8Name)) {
+    StoredName stored;
+    if (!ReadCurrentEntry(archive_, info, stored)) {
       PrintLine(kReadEntryInfoFail);
       return Fail(kReadEntryInfoFail, index);
     }
-    const std::string localName = LocalEntryName(utf8Name);
-    if ((localName.empty() && !utf8Name.empty()) || !IsSafeEntryName(localName)) {
-      PrintLine(kUnsafeName + utf8Name);
-      return Fail(kExtractFileFail + (localName.empty() ? utf8Name : localName), index);
+    const std::string localName = DecodeEntryName(stored);
+    if ((localName.empty() && !stored.bytes.empty()) || !IsSafeEntryName(localName)) {
+      PrintLine(kUnsafeName + stored.bytes);
+      return Fail(kExtractFileFail + (localName.empty() ? stored.bytes : localName), index);
     }
     const EntryParts parts = SplitEntryName(localName);
     for (const auto& folder : parts.folders) {

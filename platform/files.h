@@ -1,9 +1,11 @@
 // File-system primitives the portable file utilities are built on.
-// Paths are narrow strings relative to the working directory (UTF-8 on Linux, ANSI on Windows).
+// Paths are UTF-8 narrow strings relative to the working directory, on every system: the
+// Windows backend widens them for the W functions, so no name depends on the ANSI code page.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -54,5 +56,8 @@ bool ListDirectory(const std::string& directory, std::vector<DirEntry>* entries)
 std::string CurrentDirectory();
 // Seconds since 1970 of the file's last modification; false when it cannot be read.
 bool ModificationTime(const std::string& path, std::int64_t* secondsSinceEpoch);
+// The path as the standard library's streams and std::filesystem take it (a narrow string
+// there would be read in the ANSI code page on Windows): widened, in the long form where needed.
+std::filesystem::path NativePath(const std::string& path);
 
 }  // namespace platform

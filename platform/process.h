@@ -31,7 +31,7 @@ class ImageFolder {
   explicit ImageFolder(const std::string& folder);
   // False when the system does not tell the process's executable (another user's, gone meanwhile).
   bool Holds(std::uint32_t pid) const;
-  // The resolved folder (UTF-8 on Windows); empty when it does not exist, and then holds nothing.
+  // The resolved folder (UTF-8); empty when it does not exist, and then holds nothing.
   const std::string& Path() const { return resolved_; }
 
  private:
@@ -53,7 +53,7 @@ ProcessStart StartProcess(const std::string& commandLine, const std::string& wor
 // Splits a command line into arguments the way Windows programs read theirs.
 std::vector<std::string> SplitCommandLine(const std::string& commandLine);
 
-// The launcher's own arguments without the program name, in the narrow encoding.
+// The launcher's own arguments without the program name, in UTF-8.
 // On Linux the entry point records them first with RecordArguments.
 std::vector<std::string> LauncherArguments();
 void RecordArguments(int argc, char** argv);

@@ -164,4 +164,6 @@ bool ModificationTime(const std::string& path, std::int64_t* secondsSinceEpoch) 
   return true;
 }
 
+std::filesystem::path NativePath(const std::string& path) { return std::filesystem::path(path); }
+
 }  // namespace platform

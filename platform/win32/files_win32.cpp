@@ -1,5 +1,6 @@
-// Files and directories through the narrow (ANSI code page) Win32 functions, so paths are
-// the same bytes the rest of the launcher composes.
+// Files and directories through the wide Win32 functions. Paths arrive as UTF-8 and are widened
+// for each call (long form past the classic limit); names read back are returned as UTF-8, so a
+// name outside the system's ANSI code page survives the round trip.
 #include <windows.h>
 // After windows.h.
 #include <fcntl.h>
@@ -8,6 +9,8 @@
 #include <vector>
 
 #include "platform/files.h"
+#include "platform/win32/wide_path.h"
+#include "platform/win32/wide_text.h"
 #include "platform/win32/win_handles.h"
 
 namespace platform {
@@ -15,11 +18,13 @@ namespace {
 
 using win32::UniqueFind;
 using win32::UniqueHandle;
+using win32::WidePath;
+using win32::WideToUtf8;
 
 // 100-nanosecond units between 1601-01-01 and 1970-01-01.
 constexpr ULONGLONG kUnixEpochInFileTime = 116444736000000000ULL;
 
-DWORD Attributes(const std::string& path) { return GetFileAttributesA(path.c_str()); }
+DWORD Attributes(const std::string& path) { return GetFileAttributesW(WidePath(path).c_str()); }
 
 std::string SearchPattern(const std::string& directory) {
   if (!directory.empty() && (directory.back() == '\\' || directory.back() == '/')) return directory + "*";
@@ -41,40 +46,41 @@ bool IsGone() {
 }
 
 // A reparse point (symbolic link, junction, mount point) is removed as itself: a directory
-// one with RemoveDirectoryA, which never touches the target, a file one with DeleteFileA.
+// one with RemoveDirectoryW, which never touches the target, a file one with DeleteFileW.
 bool RemoveEntry(const std::string& path, DWORD attributes, int depth);
 
 bool EmptyDirectory(const std::string& directory, int depth) {
-  std::vector<WIN32_FIND_DATAA> found;
+  std::vector<WIN32_FIND_DATAW> found;
   {
-    WIN32_FIND_DATAA data{};
-    UniqueFind search(FindFirstFileA(SearchPattern(directory).c_str(), &data));
+    WIN32_FIND_DATAW data{};
+    UniqueFind search(FindFirstFileW(WidePath(SearchPattern(directory)).c_str(), &data));
     if (!search.Valid()) return IsGone();
     do {
-      const std::string name = data.cFileName;
-      if (name != "." && name != "..") found.push_back(data);
-    } while (FindNextFileA(search.Get(), &data));
+      const std::wstring name = data.cFileName;
+      if (name != L"." && name != L"..") found.push_back(data);
+    } while (FindNextFileW(search.Get(), &data));
   }
   bool ok = true;
   for (const auto& entry : found) {
-    ok = RemoveEntry(directory + "\\" + entry.cFileName, entry.dwFileAttributes, depth + 1) && ok;
+    ok = RemoveEntry(directory + "\\" + WideToUtf8(entry.cFileName), entry.dwFileAttributes, depth + 1) && ok;
   }
   return ok;
 }
 
 bool RemoveEntry(const std::string& path, DWORD attributes, int depth) {
   const bool directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  const std::wstring wide = WidePath(path);
   if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-    return (directory ? RemoveDirectoryA(path.c_str()) : DeleteFileA(path.c_str())) != 0 || IsGone();
+    return (directory ? RemoveDirectoryW(wide.c_str()) : DeleteFileW(wide.c_str())) != 0 || IsGone();
   }
   if (!directory) {
     // A read-only file of the package is still the launcher's to replace.
-    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    return DeleteFileA(path.c_str()) != 0 || IsGone();
+    if ((attributes & FILE_ATTRIBUTE_READONLY) != 0) SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_NORMAL);
+    return DeleteFileW(wide.c_str()) != 0 || IsGone();
   }
   if (depth >= kMaxRemovalDepth) return false;
   const bool emptied = EmptyDirectory(path, depth);
-  return emptied && (RemoveDirectoryA(path.c_str()) != 0 || IsGone());
+  return emptied && (RemoveDirectoryW(wide.c_str()) != 0 || IsGone());
 }
 
 }  // namespace
@@ -96,8 +102,8 @@ bool IsLink(const std::string& path) {
 bool FileSize(const std::string& path, std::uint64_t* size) {
   // Query access only: a file another handle is writing can still be sized. The reparse point
   // itself is opened, so a link is seen as what it is rather than as its target.
-  UniqueHandle file(CreateFileA(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+  UniqueHandle file(CreateFileW(WidePath(path).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file) return false;
   BY_HANDLE_FILE_INFORMATION info{};
   if (!GetFileInformationByHandle(file.Get(), &info)) return false;
@@ -106,11 +112,11 @@ bool FileSize(const std::string& path, std::uint64_t* size) {
   return true;
 }
 
-bool MakeDirectory(const std::string& path) { return CreateDirectoryA(path.c_str(), nullptr) != 0; }
+bool MakeDirectory(const std::string& path) { return CreateDirectoryW(WidePath(path).c_str(), nullptr) != 0; }
 
-bool RemoveFile(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+bool RemoveFile(const std::string& path) { return DeleteFileW(WidePath(path).c_str()) != 0; }
 
-bool RemoveEmptyDirectory(const std::string& path) { return RemoveDirectoryA(path.c_str()) != 0; }
+bool RemoveEmptyDirectory(const std::string& path) { return RemoveDirectoryW(WidePath(path).c_str()) != 0; }
 
 bool RemovePathNoFollow(const std::string& path) {
   if (path.empty()) return false;
@@ -124,7 +130,7 @@ std::FILE* OpenFileNoFollow(const std::string& path, WriteMode mode) {
   const bool replace = mode == WriteMode::Replace;
   if (replace && IsLink(path) && !RemovePathNoFollow(path)) return nullptr;
   // FILE_FLAG_OPEN_REPARSE_POINT: should a link appear in between, the link is opened, never its target.
-  UniqueHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+  UniqueHandle file(CreateFileW(WidePath(path).c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                 replace ? CREATE_ALWAYS : OPEN_ALWAYS,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!file) return nullptr;
@@ -143,37 +149,38 @@ std::FILE* OpenFileNoFollow(const std::string& path, WriteMode mode) {
 
 bool SwapInFile(const std::string& from, const std::string& to) {
   // Write-through: the new content is on disk before it takes the old name.
-  return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+  return MoveFileExW(WidePath(from).c_str(), WidePath(to).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
 bool ListDirectory(const std::string& directory, std::vector<DirEntry>* entries) {
-  WIN32_FIND_DATAA data{};
-  UniqueFind search(FindFirstFileA(SearchPattern(directory).c_str(), &data));
+  WIN32_FIND_DATAW data{};
+  UniqueFind search(FindFirstFileW(WidePath(SearchPattern(directory)).c_str(), &data));
   if (!search.Valid()) return false;
   do {
-    const std::string name = data.cFileName;
-    if (name == "." || name == "..") continue;
+    const std::wstring name = data.cFileName;
+    if (name == L"." || name == L"..") continue;
     if (data.dwFileAttributes == INVALID_FILE_ATTRIBUTES) continue;
-    entries->push_back(DirEntry{name, (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
-  } while (FindNextFileA(search.Get(), &data));
+    entries->push_back(DirEntry{WideToUtf8(name), (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0});
+  } while (FindNextFileW(search.Get(), &data));
   return true;
 }
 
 std::string CurrentDirectory() {
-  // 512 bytes serve nearly always; a longer folder gets a buffer of the size the system asks.
-  std::vector<char> buffer(512);
-  DWORD length = GetCurrentDirectoryA(static_cast<DWORD>(buffer.size()), buffer.data());
+  // 512 characters serve nearly always; a longer folder gets a buffer of the size the system asks.
+  std::vector<wchar_t> buffer(512);
+  DWORD length = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
   if (length >= buffer.size()) {
     buffer.resize(length + 1);
-    length = GetCurrentDirectoryA(static_cast<DWORD>(buffer.size()), buffer.data());
+    length = GetCurrentDirectoryW(static_cast<DWORD>(buffer.size()), buffer.data());
   }
   if (length == 0 || length >= buffer.size()) return {};
-  return std::string(buffer.data(), length);
+  return WideToUtf8(std::wstring(buffer.data(), length));
 }
 
 bool ModificationTime(const std::string& path, std::int64_t* secondsSinceEpoch) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return false;
+  if (!GetFileAttributesExW(WidePath(path).c_str(), GetFileExInfoStandard, &data)) return false;
   ULARGE_INTEGER time{};
   time.LowPart = data.ftLastWriteTime.dwLowDateTime;
   time.HighPart = data.ftLastWriteTime.dwHighDateTime;
@@ -181,5 +188,7 @@ bool ModificationTime(const std::string& path, std::int64_t* secondsSinceEpoch) 
       (static_cast<std::int64_t>(time.QuadPart) - static_cast<std::int64_t>(kUnixEpochInFileTime)) / 10000000;
   return true;
 }
+
+std::filesystem::path NativePath(const std::string& path) { return std::filesystem::path(WidePath(path)); }
 
 }  // namespace platform

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/md5.h"
+#include "platform/win32/wide_path.h"
 #include "platform/win32/win_handles.h"
 
 namespace platform {
@@ -108,8 +109,8 @@ std::string HashValue(const CryptHash& hash) {
 }  // namespace
 
 std::string Md5OfFile(const std::string& path) {
-  win32::UniqueHandle file(
-      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  win32::UniqueHandle file(CreateFileW(win32::WidePath(path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!file) {
     ReportFailure("CreateFile go wrong :");
     return {};

@@ -1,6 +1,7 @@
-// Processes through Toolhelp snapshots (narrow records), OpenProcess/TerminateProcess and
-// CreateProcessA. The launcher's own arguments come from the wide command line. Which folder a
-// process runs from is its image's full path (QueryFullProcessImageNameW), resolved like the
+// Processes through Toolhelp snapshots, OpenProcess/TerminateProcess and CreateProcessW. Names,
+// command lines and folders are UTF-8 on this side of the seam and wide on the system's, so a
+// game folder or an argument outside the ANSI code page reaches the game unchanged. Which folder
+// a process runs from is its image's full path (QueryFullProcessImageNameW), resolved like the
 // folder through the file's final path, so links, short names and letter case do not matter.
 #include <windows.h>
 // After windows.h, which it needs.
@@ -11,6 +12,7 @@
 #include <string>
 
 #include "platform/process.h"
+#include "platform/win32/wide_path.h"
 #include "platform/win32/wide_text.h"
 #include "platform/win32/win_handles.h"
 
@@ -19,9 +21,9 @@ namespace {
 
 using win32::UniqueHandle;
 
-// The narrow record and start-up record sizes the system expects of a 64-bit process.
-static_assert(sizeof(PROCESSENTRY32) == 304);
-static_assert(sizeof(STARTUPINFOA) == 104);
+// The record and start-up record sizes the system expects of a 64-bit process.
+static_assert(sizeof(PROCESSENTRY32W) == 568);
+static_assert(sizeof(STARTUPINFOW) == 104);
 
 struct LocalFreeDeleter {
   void operator()(LPWSTR* argv) const { LocalFree(argv); }
@@ -123,7 +125,7 @@ std::string ErrorText(DWORD error) {
 }  // namespace
 
 ImageFolder::ImageFolder(const std::string& folder) {
-  const std::wstring wide = win32::AnsiToWide(folder);
+  const std::wstring wide = win32::WidePath(folder);
   const DWORD attributes = GetFileAttributesW(wide.c_str());
   if (wide.empty() || attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
   std::wstring resolved = FinalPath(wide);
@@ -146,10 +148,10 @@ bool ImageFolder::Holds(std::uint32_t pid) const {
 void ForEachRunningProcess(const ProcessVisitor& visitor) {
   UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
   if (!snapshot) return;
-  PROCESSENTRY32 entry{};
+  PROCESSENTRY32W entry{};
   entry.dwSize = sizeof entry;
-  for (BOOL more = Process32First(snapshot.Get(), &entry); more; more = Process32Next(snapshot.Get(), &entry)) {
-    if (visitor(ProcessEntry{entry.th32ProcessID, entry.szExeFile}) == LoopState::Stop) return;
+  for (BOOL more = Process32FirstW(snapshot.Get(), &entry); more; more = Process32NextW(snapshot.Get(), &entry)) {
+    if (visitor(ProcessEntry{entry.th32ProcessID, win32::WideToUtf8(entry.szExeFile)}) == LoopState::Stop) return;
   }
 }
 
@@ -160,14 +162,16 @@ bool TerminateProcessById(std::uint32_t pid) {
 }
 
 ProcessStart StartProcess(const std::string& commandLine, const std::string& workingFolder) {
-  // CreateProcessA may write into the command line, so it gets its own buffer.
-  std::vector<char> mutableLine(commandLine.begin(), commandLine.end());
-  mutableLine.push_back('\0');
-  STARTUPINFOA startup{};
+  // CreateProcessW may write into the command line, so it gets its own buffer.
+  std::wstring mutableLine = win32::Utf8ToWide(commandLine);
+  // The system takes no long form for the process's current directory; a folder past its
+  // limit makes the start fail, which the launcher reports as it reports any failed start.
+  const std::wstring folder = win32::Utf8ToWide(workingFolder);
+  STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
-  if (!CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                      workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup, &info)) {
+  if (!CreateProcessW(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                      folder.empty() ? nullptr : folder.c_str(), &startup, &info)) {
     const DWORD error = GetLastError();
     return ProcessStart{false, BlamesTheExecutable(error), ErrorText(error)};
   }
@@ -180,19 +184,17 @@ ProcessStart StartProcess(const std::string& commandLine, const std::string& wor
 std::vector<std::string> SplitCommandLine(const std::string& commandLine) {
   // An empty line would make the system answer with this program's own path.
   if (commandLine.find_first_not_of(" \t") == std::string::npos) return {};
-  const int length = MultiByteToWideChar(CP_ACP, 0, commandLine.c_str(), -1, nullptr, 0);
-  if (length <= 0) return {};
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, commandLine.c_str(), -1, wide.data(), length);
   std::vector<std::string> arguments;
-  for (const auto& argument : WideArguments(wide.c_str())) arguments.push_back(win32::WideToAnsi(argument));
+  for (const auto& argument : WideArguments(win32::Utf8ToWide(commandLine).c_str())) {
+    arguments.push_back(win32::WideToUtf8(argument));
+  }
   return arguments;
 }
 
 std::vector<std::string> LauncherArguments() {
   const auto wide = WideArguments(GetCommandLineW());
   std::vector<std::string> arguments;
-  for (std::size_t i = 1; i < wide.size(); ++i) arguments.push_back(win32::WideToAnsi(wide[i]));
+  for (std::size_t i = 1; i < wide.size(); ++i) arguments.push_back(win32::WideToUtf8(wide[i]));
   return arguments;
 }
 

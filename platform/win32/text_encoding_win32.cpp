@@ -43,16 +43,6 @@ std::wstring GbkToWide(const std::string& gbk) {
   return wide;
 }
 
-std::string WideToAnsi(const std::wstring& wide) {
-  if (wide.empty()) return {};
-  const int length =
-      WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), nullptr, 0, nullptr, nullptr);
-  if (length <= 0) return {};
-  std::string narrow(static_cast<std::size_t>(length), '\0');
-  WideCharToMultiByte(CP_ACP, 0, wide.data(), static_cast<int>(wide.size()), narrow.data(), length, nullptr, nullptr);
-  return narrow;
-}
-
 std::string WideToGbk(const std::wstring& wide) {
   if (wide.empty()) return {};
   const int size = static_cast<int>(wide.size());
@@ -61,15 +51,6 @@ std::string WideToGbk(const std::wstring& wide) {
   std::string gbk(static_cast<std::size_t>(length), '\0');
   WideCharToMultiByte(kGbkCodePage, 0, wide.data(), size, gbk.data(), length, nullptr, nullptr);
   return gbk;
-}
-
-std::wstring AnsiToWide(const std::string& ansi) {
-  if (ansi.empty()) return {};
-  const int length = MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), nullptr, 0);
-  if (length <= 0) return {};
-  std::wstring wide(static_cast<std::size_t>(length), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, ansi.data(), static_cast<int>(ansi.size()), wide.data(), length);
-  return wide;
 }
 
 std::string WideToUtf8(const std::wstring& wide) {

@@ -40,7 +40,7 @@ class UniqueHandle {
   HANDLE handle_ = nullptr;
 };
 
-// A directory search started by FindFirstFileA.
+// A directory search started by FindFirstFileW.
 class UniqueFind {
  public:
   explicit UniqueFind(HANDLE handle) : handle_(handle) {}

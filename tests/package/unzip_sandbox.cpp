@@ -45,12 +45,25 @@ bool UnzipSandbox::UnzipInto(const std::string& destinationFolder) {
   return ZipUtil::UnzipAll(UnzipTask{archive().string(), destinationFolder, Recorder()});
 }
 
+namespace {
+
+// Paths in the tests are UTF-8, as the launcher's are; a narrow std::filesystem path would be
+// read in the ANSI code page on Windows.
+std::filesystem::path FromUtf8(const std::string& text) { return std::u8string(text.begin(), text.end()); }
+
+std::string ToUtf8(const std::filesystem::path& path) {
+  const std::u8string text = path.generic_u8string();
+  return std::string(text.begin(), text.end());
+}
+
+}  // namespace
+
 std::set<std::string> UnzipSandbox::Tree() const {
   std::set<std::string> paths;
   for (const auto& entry : std::filesystem::recursive_directory_iterator(root_)) {
-    paths.insert(std::filesystem::relative(entry.path(), root_).generic_string());
+    paths.insert(ToUtf8(std::filesystem::relative(entry.path(), root_)));
   }
   return paths;
 }
 
-std::string UnzipSandbox::Read(const std::string& relative) const { return ReadBytes(root_ / relative); }
+std::string UnzipSandbox::Read(const std::string& relative) const { return ReadBytes(root_ / FromUtf8(relative)); }

@@ -8,6 +8,14 @@ namespace {
 
 constexpr unsigned long kMadeOnUnix = (3u << 8) | 30u;
 constexpr unsigned long kMadeOnDos = 20u;
+constexpr unsigned long kUtf8NameFlag = 1u << 11;
+
+bool IsAscii(const std::string& text) {
+  for (char c : text) {
+    if (static_cast<unsigned char>(c) >= 0x80) return false;
+  }
+  return true;
+}
 
 void Check(int result, const char* what) {
   if (result != ZIP_OK) throw std::runtime_error(std::string("zip writer: ") + what);
@@ -29,9 +37,10 @@ void ZipBuilder::Add(const std::string& name, const std::string& data, const Ent
   info.external_fa = options.unixMode ? (static_cast<unsigned long>(*options.unixMode) << 16) : 0;
   const int method = options.stored ? 0 : Z_DEFLATED;
   const int level = options.stored ? 0 : Z_DEFAULT_COMPRESSION;
+  const unsigned long flags = options.unflaggedName || IsAscii(name) ? 0 : kUtf8NameFlag;
   Check(zipOpenNewFileInZip4_64(zip_, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, method, level, 0,
                                 -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0,
-                                options.unixMode ? kMadeOnUnix : kMadeOnDos, 0, options.zip64 ? 1 : 0),
+                                options.unixMode ? kMadeOnUnix : kMadeOnDos, flags, options.zip64 ? 1 : 0),
         "open entry");
   if (!data.empty()) Check(zipWriteInFileInZip(zip_, data.data(), static_cast<unsigned>(data.size())), "write");
   Check(zipCloseFileInZip(zip_), "close entry");

@@ -13,6 +13,9 @@ struct EntryOptions {
   std::optional<std::uint32_t> unixMode;
   bool stored = false;  // no compression, so the data can be found and altered in the file
   bool zip64 = false;   // write the entry's zip64 extra field
+  // A name outside ASCII is flagged UTF-8, as most writers do; unflagged it is stored as the
+  // packers of GBK names store theirs.
+  bool unflaggedName = false;
 
   static EntryOptions Unix(std::uint32_t mode) {
     EntryOptions options;
@@ -22,6 +25,11 @@ struct EntryOptions {
   static EntryOptions Stored() {
     EntryOptions options;
     options.stored = true;
+    return options;
+  }
+  static EntryOptions Unflagged() {
+    EntryOptions options;
+    options.unflaggedName = true;
     return options;
   }
   EntryOptions WithZip64() const {
@@ -38,7 +46,7 @@ class ZipBuilder {
   ZipBuilder(const ZipBuilder&) = delete;
   ZipBuilder& operator=(const ZipBuilder&) = delete;
 
-  // The name goes into the archive byte for byte, hostile or not.
+  // The name goes into the archive byte for byte, hostile or not (see EntryOptions for its flag).
   void Add(const std::string& name, const std::string& data, const EntryOptions& options = {});
   // A folder entry: the name should end with "/".
   void AddFolder(const std::string& name);

@@ -1,4 +1,4 @@
-// Toolhelp, OpenProcess/TerminateProcess, CreateProcessA, the wide argument vector and the
+// Toolhelp, OpenProcess/TerminateProcess, CreateProcessW, the wide argument vector and the
 // named mutex with its activation broadcast, against real processes and windows.
 #include <gtest/gtest.h>
 #include <windows.h>
