@@ -5,8 +5,9 @@
 #     certificate made here) so that osslsigncode verify accepts it;
 #   - the portable test groups and the Win32 backend tests, built for Windows, pass under Wine;
 #   - end to end: the real launcher against launcher-serve on 127.0.0.1 (tests/win32/e2e.sh), also
-#     behind the proxy of the user's internet settings (tests/win32/system_proxy.sh), and beside
-#     files and games that are not its own (tests/win32/player_files.sh).
+#     behind the proxy of the user's internet settings (tests/win32/system_proxy.sh), beside
+#     files and games that are not its own (tests/win32/player_files.sh), and with names
+#     outside the system code page in code pages 1252, 936 and 932 (tests/win32/code_pages.sh).
 # Prints "N passed, M failed" last and exits non-zero when anything failed.
 #
 # Environment: LAUNCHER_HOST_BUILD  host build folder for launcher-publish/-serve (build/linux)
@@ -111,6 +112,8 @@ source "$root/tests/win32/system_proxy.sh"
 source "$root/tests/win32/player_files.sh"
 # shellcheck source=../tests/win32/large_e2e.sh
 source "$root/tests/win32/large_e2e.sh"
+# shellcheck source=../tests/win32/code_pages.sh
+source "$root/tests/win32/code_pages.sh"
 E2E_ROOT="$root"
 trap 'e2e_stop_server; wine_env_stop' EXIT
 echo "== Wine set-up"
@@ -163,6 +166,8 @@ else
   proxy_run "$build/e2e" "$port"
   echo "== files and games not the launcher's, under Wine"
   player_files_run "$build/e2e" "$port"
+  echo "== names outside the system code page under Wine"
+  code_pages_run "$build/code-pages" "$port"
   if [ "${LAUNCHER_WIN32_LARGE:-0}" = 1 ]; then
     echo "== packages past 4 GiB under Wine"
     large_e2e_run "$build" "$host_build/tools/publish/launcher-publish" "$host_build/tools/serve/launcher-serve" \

@@ -1,23 +1,41 @@
 # Sourced by scripts/test-windows.sh: a private Wine set-up inside the build tree.
-#   wine_env_start <folder>   a zh_CN.UTF-8 locale, a throw-away WINEPREFIX copied from a prepared
-#                             one (made once, with the Song typeface replaced by WenQuanYi Zen Hei),
-#                             HOME/XDG/TMPDIR redirected, and a private Xvfb display of 1920 x 1080;
-#                             returns non-zero when Xvfb does not start
+#   wine_env_start <folder> [locale]
+#                             a locale (zh_CN.UTF-8 unless named), a throw-away WINEPREFIX copied
+#                             from a prepared one (made once, with the Song typeface replaced by
+#                             WenQuanYi Zen Hei), HOME/XDG/TMPDIR redirected, and a private Xvfb
+#                             display of 1920 x 1080; returns non-zero when Xvfb does not start
+#   wine_env_locale <locale>  switches the programs started from now on to another locale, e.g.
+#                             en_US.UTF-8 (ANSI code page 1252), ja_JP.UTF-8 (932): the Wine
+#                             server is ended so that none of the old locale's processes remain
 #   wine_env_stop             ends the Wine server and Xvfb this started
-# Wine's ANSI code page follows LANG, so the narrow GBK texts need the Chinese locale.
+# Wine takes its ANSI code page from the language and country of LANG; the character set stays
+# UTF-8, so that file names on the Linux side hold every character whatever the code page.
+
+# Compiles <language_COUNTRY>.UTF-8 into the private locale folder once and selects it.
+wine_env_use_locale() {
+  local locale=$1 locales="$WINE_ENV_ROOT/locale"
+  if [ ! -d "$locales/$locale" ]; then
+    mkdir -p "$locales"
+    localedef -i "${locale%%.*}" -f UTF-8 "$locales/$locale" >/dev/null 2>&1 || true
+  fi
+  # (bash itself cannot load the private locale; only the programs it starts need it)
+  export LOCPATH="$locales" LANG="$locale" LC_ALL="$locale" 2>/dev/null
+}
+
+wine_env_locale() {
+  if [ -n "${WINEPREFIX:-}" ] && [ -d "$WINEPREFIX" ]; then
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+  fi
+  wine_env_use_locale "$1"
+}
 
 wine_env_start() {
   local root="$1"
   mkdir -p "$root"
   root="$(cd "$root" && pwd)"
   WINE_ENV_ROOT="$root"
-  local locales="$root/locale"
-  if [ ! -d "$locales/zh_CN.UTF-8" ]; then
-    mkdir -p "$locales"
-    localedef -i zh_CN -f UTF-8 "$locales/zh_CN.UTF-8" >/dev/null 2>&1 || true
-  fi
-  # (bash itself cannot load the private locale; only the programs it starts need it)
-  export LOCPATH="$locales" LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 2>/dev/null
+  wine_env_use_locale "${2:-zh_CN.UTF-8}"
   export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
   export HOME="$root/home" XDG_CONFIG_HOME="$root/home/.config" XDG_DATA_HOME="$root/home/.local/share"
   export XDG_CACHE_HOME="$root/home/.cache" XDG_RUNTIME_DIR="$root/runtime" TMPDIR="$root/tmp"
