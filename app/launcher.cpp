@@ -18,6 +18,7 @@
 #include "platform/dialogs.h"
 #include "platform/files.h"
 #include "platform/process_exit.h"
+#include "platform/text_encoding.h"
 
 namespace {
 
@@ -244,7 +245,8 @@ void Launcher::OnUnzipEvent(const std::string& status, const std::string& payloa
     splash_->SetSizeText(std::to_string(done) + "/" + std::to_string(total));
   } else if (status == status::kFail) {
     // The advice mends a locked or damaged install; a fault of the archive is named for the studio.
-    const std::string cause = ZipUtil::ArchiveFaultOf(payload);
+    // The cause names entries in UTF-8; the box shows GBK like the advice above it.
+    const std::string cause = platform::Utf8ToGbk(ZipUtil::ArchiveFaultOf(payload));
     ShowRetryDialog(std::string(texts::kUnzipFailedHead) + settings::dataFolder + texts::kUnzipFailedTail +
                         (cause.empty() ? "" : "\n" + cause),
                     "");

@@ -76,4 +76,6 @@ std::wstring Utf8ToWide(const std::string& utf8) {
 
 std::string GbkToUtf8(const std::string& gbk) { return win32::WideToUtf8(win32::GbkToWide(gbk)); }
 
+std::string Utf8ToGbk(const std::string& utf8) { return win32::WideToGbk(win32::Utf8ToWide(utf8)); }
+
 }  // namespace platform

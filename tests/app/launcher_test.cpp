@@ -334,6 +334,9 @@ TEST_F(LauncherFlow, ExtractionFailureOfTheArchiveNamesItsCause) {
       {"open zip file fail: MorvanePC1/p.zip", "open zip file fail: MorvanePC1/p.zip"},
       {"create directory fail: Tessarine_MorvanePC1/a/", ""},
       {"extract file fail: kolv.exe", ""},
+      // Entry names are UTF-8; the box's text is GBK, and what GBK lacks shows as "?".
+      {"crc mismatch in unzip file: 资源/数据😀.pak",
+       "crc mismatch in unzip file: \xd7\xca\xd4\xb4/\xca\xfd\xbe\xdd?.pak"},
   };
   for (const auto& [payload, cause] : cases) {
     SCOPED_TRACE(payload);

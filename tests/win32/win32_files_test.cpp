@@ -166,6 +166,9 @@ TEST(Win32Text, GbkIsConvertedExplicitlyFromCodePage936) {
   EXPECT_EQ(platform::win32::GbkToWide("a\xb0"), L"a\xfffd");
   EXPECT_EQ(platform::win32::GbkToWide("\xb0 b"), L"\xfffd b");
   EXPECT_EQ(platform::win32::GbkToWide(""), L"");
+  // Back to GBK for names shown in the boxes: explicit too, and what GBK lacks becomes "?".
+  EXPECT_EQ(platform::Utf8ToGbk("资源/a.pak"), "\xd7\xca\xd4\xb4/a.pak");
+  EXPECT_EQ(platform::Utf8ToGbk("한"), "?");
 }
 
 }  // namespace
