@@ -4,6 +4,8 @@
 #   - launcher.exe is one static executable importing only system DLLs, signed (with a test
 #     certificate made here) so that osslsigncode verify accepts it;
 #   - the portable test groups and the Win32 backend tests, built for Windows, pass under Wine;
+#   - archives of other zip writers install as Info-ZIP unzip extracts them, or are refused
+#     before any write (tests/win32/foreign_archives.sh);
 #   - end to end: the real launcher against launcher-serve on 127.0.0.1 (tests/win32/e2e.sh), also
 #     behind the proxy of the user's internet settings (tests/win32/system_proxy.sh), beside
 #     files and games that are not its own (tests/win32/player_files.sh), and with names
@@ -114,6 +116,8 @@ source "$root/tests/win32/player_files.sh"
 source "$root/tests/win32/large_e2e.sh"
 # shellcheck source=../tests/win32/code_pages.sh
 source "$root/tests/win32/code_pages.sh"
+# shellcheck source=../tests/win32/foreign_archives.sh
+source "$root/tests/win32/foreign_archives.sh"
 E2E_ROOT="$root"
 trap 'e2e_stop_server; wine_env_stop' EXIT
 echo "== Wine set-up"
@@ -155,6 +159,9 @@ PY
     grep -E '^\[  FAILED  \]|Failure|error' "$results/$program.log" | head -n 20
   fi
 done <"$build/tests/win32/test_programs.txt"
+
+echo "== archives of other zip writers under Wine"
+foreign_archives_run "$build" "$build/foreign-archives"
 
 echo "== end to end under Wine"
 if ss -ltn 2>/dev/null | grep -q ":$port "; then
