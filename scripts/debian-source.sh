@@ -54,11 +54,11 @@ mkdir -p "$cache"
 exec 9>"$cache/.lock"
 flock 9
 wanted=()
-for spec in "$@"; do
-  name="${spec%%=*}"
+for request in "$@"; do
+  name="${request%%=*}"
   [ -n "$(dsc_of "$cache" "$name")" ] && continue
-  if [ "$spec" = "$name" ] && [ -n "${pinned[$name]:-}" ]; then spec="$name=${pinned[$name]}"; fi
-  wanted+=("$spec")
+  if [ "$request" = "$name" ] && [ -n "${pinned[$name]:-}" ]; then request="$name=${pinned[$name]}"; fi
+  wanted+=("$request")
 done
 [ ${#wanted[@]} -eq 0 ] && exit 0
 ensure_source_entry

@@ -78,11 +78,9 @@ class ForeignFilesTest : public LauncherFixture {
     return game;
   }
 
+  // True when the process ended within `limit`, by its own exit or by a signal.
   static bool EndsWithin(ChildProcess& process, std::chrono::seconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!process.Exited() && std::chrono::steady_clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    process.WaitForExit(limit);
     return process.Exited();
   }
 

@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "tests/e2e/launcher_fixture.h"
+#include "tests/support/folder_watch.h"
 #include "tests/support/hung_listener.h"
 #include "tests/support/nginx_server.h"
 #include "tests/support/scratch_dir.h"
@@ -56,17 +57,20 @@ class MirrorFailoverTest : public LauncherFixture {
     return run.exitCode == 0 && GameRuns(1).size() == 1 && ReadText(DataFolder() / "version.txt") == "1.0.0";
   }
 
-  // Requests nginx logged on `port`, waiting a moment for those it logs when they end.
+  // Requests nginx logged on `port`; nginx logs a request when it ends, so an empty count waits up
+  // to a second for the log to change.
   static int RequestsOn(const NginxServer& nginx, int port) {
-    int count = 0;
-    for (int look = 0; look < 20; ++look) {
+    const auto count = [&] {
+      int lines = 0;
       std::ifstream log(nginx.Folder() / "access.log");
-      count = 0;
-      for (std::string line; std::getline(log, line);) count += line.rfind(std::to_string(port) + " ", 0) == 0;
-      if (count > 0) break;
-      std::this_thread::sleep_for(milliseconds(50));
-    }
-    return count;
+      for (std::string line; std::getline(log, line);) lines += line.rfind(std::to_string(port) + " ", 0) == 0;
+      return lines;
+    };
+    const auto deadline = steady_clock::now() + milliseconds(1000);
+    testsupport::FolderWatch watch(nginx.Folder());
+    int seen = count();
+    while (seen == 0 && watch.WaitForChange(deadline)) seen = count();
+    return seen;
   }
 
   ScratchDir authority_{"e2e-mirror-authority"};

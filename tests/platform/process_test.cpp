@@ -1,8 +1,10 @@
 #include "platform/process.h"
 
 #include <gtest/gtest.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -56,8 +58,13 @@ bool Alive(std::uint32_t pid) {
   return false;
 }
 
+// Waits up to 3 s on a pidfd, which becomes readable when the process ends.
 bool WaitUntilEnded(std::uint32_t pid) {
-  for (int i = 0; i < 300 && Alive(pid); ++i) std::this_thread::sleep_for(10ms);
+  const int fd = static_cast<int>(::syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0));
+  if (fd < 0) return !Alive(pid);  // already gone and reaped
+  pollfd ended{fd, POLLIN, 0};
+  ::poll(&ended, 1, 3000);
+  ::close(fd);
   return !Alive(pid);
 }
 

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -45,6 +46,18 @@ std::string CommandLine(const std::string& program, const std::string& arguments
   line += "\" ";
   line += arguments;
   return line;
+}
+
+// Waits up to `limit` for every process in `pids` to end, on the processes' own handles.
+void WaitUntilEnded(std::initializer_list<std::uint32_t> pids, DWORD limitMs) {
+  const ULONGLONG deadline = GetTickCount64() + limitMs;
+  for (const std::uint32_t pid : pids) {
+    const HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, pid);
+    if (process == nullptr) continue;  // already gone
+    const ULONGLONG now = GetTickCount64();
+    WaitForSingleObject(process, now < deadline ? static_cast<DWORD>(deadline - now) : 0);
+    CloseHandle(process);
+  }
 }
 
 bool IsRunning(std::uint32_t pid) {
@@ -118,7 +131,7 @@ TEST(Win32Processes, TerminateStopsARunningProgramFoundByName) {
   ASSERT_NE(pid, 0u);
   EXPECT_EQ(FindByName("STAND_IN_GAME.EXE"), 0u);  // names match byte for byte
   EXPECT_TRUE(platform::TerminateProcessById(pid));
-  for (int i = 0; i < 200 && IsRunning(pid); ++i) std::this_thread::sleep_for(50ms);
+  WaitUntilEnded({pid}, 10000);
   EXPECT_FALSE(IsRunning(pid));
 }
 
@@ -194,9 +207,7 @@ TEST(Win32Processes, ImageFolderHoldsOnlyProgramsWhoseImageLiesInsideIt) {
   EXPECT_FALSE(missing.Holds(inside));
 
   for (auto pid : {inside, sibling, elsewhere}) platform::TerminateProcessById(pid);
-  for (int i = 0; i < 200 && (IsRunning(inside) || IsRunning(sibling) || IsRunning(elsewhere)); ++i) {
-    std::this_thread::sleep_for(50ms);
-  }
+  WaitUntilEnded({inside, sibling, elsewhere}, 10000);
 }
 
 // A failed start carries the system's words; only a file that is no program is blamed.
