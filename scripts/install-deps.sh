@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config git
-  libcurl4-openssl-dev zlib1g-dev dpkg-dev patch rapidjson-dev libssl-dev
+  libcurl4-openssl-dev zlib1g-dev dpkg-dev patch rapidjson-dev libssl-dev libsodium-dev
   libgtest-dev libgmock-dev libbenchmark-dev libcpp-httplib-dev
   libgtk-3-dev xvfb xdotool imagemagick fonts-wqy-zenhei
   curl unzip nginx-light

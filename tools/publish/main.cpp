@@ -1,5 +1,6 @@
 // launcher-publish: turns a game build folder into a release on the channel's content server
-// layout. Exit codes: 0 published, 1 refused or failed, 2 bad command line.
+// layout; `keygen` makes a release key, `verify` checks a live channel. Exit codes: 0 done (no
+// problem found), 1 refused, failed or problems found, 2 bad command line.
 #include <iostream>
 #include <string>
 #include <vector>
@@ -7,9 +8,34 @@
 #include "tools/publish/publish_error.h"
 #include "tools/publish/publish_options.h"
 #include "tools/publish/publisher.h"
+#include "tools/publish/release_signature.h"
+
+namespace {
+
+int Keygen(const std::vector<std::string>& arguments) {
+  if (arguments.size() != 2) {
+    std::cerr << "launcher-publish: keygen takes one argument, the secret-key file to create\n\n"
+              << publish::kPublishUsage;
+    return 2;
+  }
+  try {
+    const std::string publicKey = publish::GenerateSecretKeyFile(arguments[1]);
+    std::cout << "secret key written to " << arguments[1] << " (mode 0600); keep it offline\n"
+              << "public key " << publicKey << "\n"
+              << "configure launchers with\n"
+              << "  -DLAUNCHER_RELEASE_PUBLIC_KEY=" << publicKey << "\n";
+    return 0;
+  } catch (const std::exception& error) {
+    std::cerr << "launcher-publish: " << error.what() << "\n";
+    return 1;
+  }
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
   const std::vector<std::string> arguments(argv + 1, argv + argc);
+  if (!arguments.empty() && arguments[0] == "keygen") return Keygen(arguments);
   const auto parsed = publish::ParsePublishCommandLine(arguments);
   if (parsed.helpRequested) {
     std::cout << publish::kPublishUsage;
@@ -28,7 +54,7 @@ int main(int argc, char** argv) {
               << " bytes, MD5 " << result.zipMd5 << ", " << result.files << " files, " << result.folders
               << " folders)\n"
               << "  documents " << (options.outputFolder / options.channelId).string()
-              << "/{config.json,fileInfo_*.json}\n";
+              << "/{config.json,fileInfo_*.json}" << (options.signKey ? " signed, with .sig beside each" : "") << "\n";
     return 0;
   } catch (const std::exception& error) {
     std::cerr << "launcher-publish: " << error.what() << "\n";

@@ -1,4 +1,5 @@
-// The whole-file MD5 digest the launcher compares with "zipMd5".
+// Whole-file digests of the archive: the MD5 the launcher compares with "zipMd5", and the
+// SHA-256 of "zipSha256" that signed releases add.
 #pragma once
 
 #include <filesystem>
@@ -8,5 +9,13 @@ namespace publish {
 
 // 32 lower-case hexadecimal digits. Throws PublishError when the file cannot be read.
 std::string Md5OfFile(const std::filesystem::path& file);
+
+struct FileDigests {
+  std::string md5;     // 32 lower-case hex digits
+  std::string sha256;  // 64 lower-case hex digits; empty when not asked for
+};
+
+// Both digests in one read of the file. Throws PublishError when the file cannot be read.
+FileDigests DigestsOfFile(const std::filesystem::path& file, bool withSha256);
 
 }  // namespace publish

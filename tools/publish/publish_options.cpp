@@ -22,7 +22,21 @@ const char* const kPublishUsage =
     "  --no-unsupported          empty the channel's list of unsupported versions\n"
     "  --game-exe <name>         the game executable the launcher starts (default kolv.exe);\n"
     "                            a build without it is published with a warning\n"
+    "  --sign-key <file>         sign the release with the secret key in <file> (from keygen):\n"
+    "                            the documents name their channel and version, the file information\n"
+    "                            gets the archive's SHA-256, config.json a \"serial\" raised above the\n"
+    "                            published one, and each document a <document>.sig beside it\n"
+    "  --expires-in-days <n>     with --sign-key: launchers refuse this config.json from <n> days\n"
+    "                            after publishing (1 to 3650); publish again before then\n"
     "  --help                    this text\n"
+    "\n"
+    "       launcher-publish keygen <secret-key-file>\n"
+    "Writes a new release key (mode 0600, never over an existing file) and prints its public key\n"
+    "and the CMake option that compiles it into the launcher.\n"
+    "\n"
+    "       launcher-publish verify <base-url> <channel-id> --public-key <base64>\n"
+    "Fetches the live channel as a launcher does and reports every problem a player would meet;\n"
+    "exit code 0 when there is none, 1 otherwise.\n"
     "\n"
     "A version that was published once is never overwritten with other content: publish a new\n"
     "version instead. Publishing the same build again changes nothing.\n";
@@ -33,6 +47,18 @@ ParsedCommandLine Refuse(const std::string& why) {
   ParsedCommandLine parsed;
   parsed.error = why;
   return parsed;
+}
+
+constexpr int kMaxExpiryDays = 3650;
+
+// 1 to kMaxExpiryDays from plain decimal digits; 0 for anything else.
+int DaysIn(const std::string& text) {
+  if (text.empty() || text.size() > 4) return 0;
+  for (const char c : text) {
+    if (c < '0' || c > '9') return 0;
+  }
+  const int days = std::stoi(text);
+  return days <= kMaxExpiryDays ? days : 0;
 }
 
 }  // namespace
@@ -47,11 +73,21 @@ ParsedCommandLine ParsePublishCommandLine(const std::vector<std::string>& argume
       parsed.helpRequested = true;
       return parsed;
     }
-    if (arg == "--unsupported" || arg == "--game-exe") {
+    if (arg == "--unsupported" || arg == "--game-exe" || arg == "--sign-key" || arg == "--expires-in-days") {
       if (i + 1 >= arguments.size()) return Refuse(arg + " needs a value");
       const std::string& value = arguments[++i];
       if (arg == "--game-exe") {
         options.gameExeName = value;
+        continue;
+      }
+      if (arg == "--sign-key") {
+        options.signKey = value;
+        continue;
+      }
+      if (arg == "--expires-in-days") {
+        const int days = DaysIn(value);
+        if (days == 0) return Refuse("--expires-in-days needs a whole number of days from 1 to 3650: " + value);
+        options.expiresInDays = days;
         continue;
       }
       if (!IsVersionPattern(value)) return Refuse("not a version pattern (a.b.c, parts may be x): " + value);
@@ -72,6 +108,7 @@ ParsedCommandLine ParsePublishCommandLine(const std::vector<std::string>& argume
   options.outputFolder = positional[3];
   if (!IsChannelId(options.channelId)) return Refuse("not a channel id (one folder name): " + options.channelId);
   if (!IsDottedVersion(options.version)) return Refuse("not a version of the form a.b.c: " + options.version);
+  if (options.expiresInDays && !options.signKey) return Refuse("--expires-in-days needs --sign-key");
   ParsedCommandLine parsed;
   parsed.options = std::move(options);
   return parsed;

@@ -17,6 +17,10 @@ struct PublishOptions {
   // configuration otherwise.
   std::optional<std::vector<std::string>> unsupportedVersions;
   std::string gameExeName = "kolv.exe";  // only checked for, to warn about a build without it
+  // The secret-key file; set: the documents name their channel and version, the configuration
+  // gets a raised serial, and each document a signature beside it.
+  std::optional<std::filesystem::path> signKey;
+  std::optional<int> expiresInDays;  // only with signKey: the configuration expires this many days after publishing
 };
 
 struct ParsedCommandLine {

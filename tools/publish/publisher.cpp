@@ -1,8 +1,10 @@
 #include "tools/publish/publisher.h"
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <system_error>
 
@@ -11,6 +13,7 @@
 #include "tools/publish/progress_meter.h"
 #include "tools/publish/publish_error.h"
 #include "tools/publish/release_documents.h"
+#include "tools/publish/release_signature.h"
 #include "tools/publish/zip_writer.h"
 
 namespace publish {
@@ -134,6 +137,43 @@ std::string Underscored(std::string version) {
   return version;
 }
 
+fs::path SignaturePathFor(const fs::path& document) { return document.string() + ".sig"; }
+
+SigningKey ReadSigningKey(const fs::path& file, std::ostream& log) {
+  SigningKey key = SigningKey::ReadFile(file);
+  std::error_code error;
+  const auto permissions = fs::status(file, error).permissions();
+  if (!error && (permissions & (fs::perms::group_all | fs::perms::others_all)) != fs::perms::none) {
+    log << "warning: the signing key " << file.string()
+        << " can be read by other users; keep it offline and readable only by you (chmod 600)\n";
+  }
+  return key;
+}
+
+std::optional<ConfigSigning> ConfigSigningFor(const PublishOptions& options) {
+  if (!options.signKey) return std::nullopt;
+  ConfigSigning signing{options.channelId, std::nullopt};
+  if (options.expiresInDays) {
+    constexpr std::int64_t kMsPerDay = 24LL * 60 * 60 * 1000;
+    const auto now =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())
+            .count();
+    signing.expiresMs = static_cast<std::int64_t>(now) + *options.expiresInDays * kMsPerDay;
+  }
+  return signing;
+}
+
+// An unsigned release over a signed one leaves signatures of the old documents behind; launchers
+// built with the key refuse the new ones until the release is signed.
+void WarnAboutStaleSignature(const fs::path& document, std::ostream& log) {
+  std::error_code error;
+  if (fs::exists(SignaturePathFor(document), error)) {
+    log << "warning: " << SignaturePathFor(document).string()
+        << " belongs to an earlier release; launchers built with a release key refuse " << document.filename().string()
+        << " until it is published with --sign-key\n";
+  }
+}
+
 }  // namespace
 
 std::string ArchiveNameFor(const std::string& channelId, const std::string& dottedVersion) {
@@ -157,13 +197,17 @@ PublishResult Publish(const PublishOptions& options, std::ostream& log) {
   const fs::path fileInfoPath = channelFolder / ("fileInfo_" + Underscored(options.version) + ".json");
   const fs::path configPath = channelFolder / "config.json";
 
-  // A broken configuration stops the run before minutes of packing, not after.
+  // A broken configuration or key stops the run before minutes of packing, not after.
+  std::optional<SigningKey> key;
+  if (options.signKey) key.emplace(ReadSigningKey(*options.signKey, log));
   const std::string existingConfig = fs::exists(configPath) ? ReadWhole(configPath) : "";
-  const std::string config = WriteConfig(existingConfig, options.version, options.unsupportedVersions);
+  const std::string config =
+      WriteConfig(existingConfig, options.version, options.unsupportedVersions, ConfigSigningFor(options));
 
   ScratchFile scratchArchive(ScratchPathFor(archivePath));
   PackArchive(entries, scratchArchive.path(), log);
-  result.zipMd5 = Md5OfFile(scratchArchive.path());
+  const FileDigests digests = DigestsOfFile(scratchArchive.path(), key.has_value());
+  result.zipMd5 = digests.md5;
   result.zipBytes = fs::file_size(scratchArchive.path());
   result.files = CountFiles(entries);
   result.folders = entries.size() - result.files;
@@ -171,9 +215,22 @@ PublishResult Publish(const PublishOptions& options, std::ostream& log) {
   result.unchanged = CheckNotReplacingOtherContent(archivePath, fileInfoPath, options.version, result.zipMd5);
   if (!result.unchanged) scratchArchive.MoveTo(archivePath);
 
-  FileInfoDocument info{result.zipName, result.zipMd5, result.zipBytes, InstalledNames(entries)};
-  WriteReplacing(fileInfoPath, WriteFileInfo(info));
+  FileInfoDocument info{result.zipName, result.zipMd5, result.zipBytes, InstalledNames(entries), "", "", ""};
+  if (key) {
+    info.channel = options.channelId;
+    info.version = options.version;
+    info.zipSha256 = digests.sha256;
+  }
+  const std::string fileInfo = WriteFileInfo(info);
+  WriteReplacing(fileInfoPath, fileInfo);
+  if (key) WriteReplacing(SignaturePathFor(fileInfoPath), key->SignatureFileText(fileInfo));
   WriteReplacing(configPath, config);
+  if (key) {
+    WriteReplacing(SignaturePathFor(configPath), key->SignatureFileText(config));
+  } else {
+    WarnAboutStaleSignature(fileInfoPath, log);
+    WarnAboutStaleSignature(configPath, log);
+  }
   return result;
 }
 

@@ -4,6 +4,8 @@
 #include <rapidjson/prettywriter.h>
 #include <rapidjson/stringbuffer.h>
 
+#include <limits>
+
 #include "tools/publish/publish_error.h"
 
 namespace publish {
@@ -36,6 +38,20 @@ void SetMember(Document& document, const char* name, Value value) {
   }
 }
 
+// Launchers refuse a configuration whose serial is not above the highest they accepted, so the
+// next one must be raised past whatever is published, and an unreadable one cannot be guessed.
+std::int64_t NextSerial(const Document& document) {
+  const auto it = document.FindMember("serial");
+  if (it == document.MemberEnd()) return 1;
+  if (!it->value.IsInt64() || it->value.GetInt64() < 1 ||
+      it->value.GetInt64() == std::numeric_limits<std::int64_t>::max()) {
+    throw PublishError(
+        "the existing config.json has a \"serial\" that is not an integer of at least 1; set it to the serial "
+        "players last received");
+  }
+  return it->value.GetInt64() + 1;
+}
+
 }  // namespace
 
 std::string WriteFileInfo(const FileInfoDocument& info) {
@@ -47,6 +63,11 @@ std::string WriteFileInfo(const FileInfoDocument& info) {
   Value names(rapidjson::kArrayType);
   for (const auto& name : info.fileNameList) names.PushBack(Text(name, allocator), allocator);
   document.AddMember("fileNameList", names, allocator);
+  if (!info.channel.empty()) {
+    document.AddMember("channel", Text(info.channel, allocator), allocator);
+    document.AddMember("version", Text(info.version, allocator), allocator);
+    document.AddMember("zipSha256", Text(info.zipSha256, allocator), allocator);
+  }
   return Serialise(document);
 }
 
@@ -60,7 +81,8 @@ std::string ReadZipMd5(const std::string& fileInfoText) {
 }
 
 std::string WriteConfig(const std::string& existing, const std::string& lastVersion,
-                        const std::optional<std::vector<std::string>>& unsupported) {
+                        const std::optional<std::vector<std::string>>& unsupported,
+                        const std::optional<ConfigSigning>& signing) {
   Document document(rapidjson::kObjectType);
   if (!existing.empty()) {
     document.Parse(existing.c_str(), existing.size());
@@ -76,6 +98,16 @@ std::string WriteConfig(const std::string& existing, const std::string& lastVers
     SetMember(document, "unsupportedVersions", std::move(patterns));
   } else if (!document.HasMember("unsupportedVersions")) {
     SetMember(document, "unsupportedVersions", Value(rapidjson::kArrayType));
+  }
+  if (signing) {
+    SetMember(document, "channel", Text(signing->channel, allocator));
+    SetMember(document, "serial", Value(NextSerial(document)));
+    if (signing->expiresMs) {
+      SetMember(document, "expires", Value(*signing->expiresMs));
+    } else {
+      // An expiry left from an earlier release would make this one expire at the old time.
+      document.RemoveMember("expires");
+    }
   }
   return Serialise(document);
 }
