@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "tools/publish/channel_verify.h"
 #include "tools/publish/publish_error.h"
 #include "tools/publish/publish_options.h"
 #include "tools/publish/publisher.h"
@@ -36,6 +37,10 @@ int Keygen(const std::vector<std::string>& arguments) {
 int main(int argc, char** argv) {
   const std::vector<std::string> arguments(argv + 1, argv + argc);
   if (!arguments.empty() && arguments[0] == "keygen") return Keygen(arguments);
+  if (!arguments.empty() && arguments[0] == "verify") {
+    return publish::RunVerifyCommand(std::vector<std::string>(arguments.begin() + 1, arguments.end()), std::cout,
+                                     std::cerr);
+  }
   const auto parsed = publish::ParsePublishCommandLine(arguments);
   if (parsed.helpRequested) {
     std::cout << publish::kPublishUsage;

@@ -34,41 +34,54 @@ std::string ToLowerHex(const unsigned char* bytes, unsigned length) {
 
 std::string Md5OfFile(const std::filesystem::path& file) { return DigestsOfFile(file, false).md5; }
 
-FileDigests DigestsOfFile(const std::filesystem::path& file, bool withSha256) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) throw PublishError("cannot read " + file.string());
-  std::vector<std::pair<DigestContext, const EVP_MD*>> contexts;
-  contexts.emplace_back(DigestContext(EVP_MD_CTX_new()), EVP_md5());
-  if (withSha256) contexts.emplace_back(DigestContext(EVP_MD_CTX_new()), EVP_sha256());
-  for (auto& [context, kind] : contexts) {
-    if (!context || EVP_DigestInit_ex(context.get(), kind, nullptr) != 1) {
-      throw PublishError("cannot start a digest");
-    }
+struct StreamDigests::Contexts {
+  std::vector<std::pair<DigestContext, const EVP_MD*>> list;
+};
+
+StreamDigests::StreamDigests(bool withSha256) : contexts_(std::make_unique<Contexts>()) {
+  contexts_->list.emplace_back(DigestContext(EVP_MD_CTX_new()), EVP_md5());
+  if (withSha256) contexts_->list.emplace_back(DigestContext(EVP_MD_CTX_new()), EVP_sha256());
+  for (auto& [context, kind] : contexts_->list) {
+    if (!context || EVP_DigestInit_ex(context.get(), kind, nullptr) != 1) throw PublishError("cannot start a digest");
   }
-  std::vector<char> block(kBlockSize);
-  while (in) {
-    in.read(block.data(), static_cast<std::streamsize>(block.size()));
-    const auto got = static_cast<std::size_t>(in.gcount());
-    for (auto& entry : contexts) {
-      if (got > 0 && EVP_DigestUpdate(entry.first.get(), block.data(), got) != 1) {
-        throw PublishError("digest of " + file.string() + " failed");
-      }
-    }
+}
+
+StreamDigests::~StreamDigests() = default;
+
+bool StreamDigests::Update(const char* data, std::size_t size) {
+  for (auto& entry : contexts_->list) {
+    if (size > 0 && EVP_DigestUpdate(entry.first.get(), data, size) != 1) return false;
   }
-  if (in.bad()) throw PublishError("error while reading " + file.string());
+  return true;
+}
+
+FileDigests StreamDigests::Finish() {
   std::vector<std::string> hex;
-  for (auto& entry : contexts) {
+  for (auto& entry : contexts_->list) {
     std::array<unsigned char, EVP_MAX_MD_SIZE> digest{};
     unsigned length = 0;
-    if (EVP_DigestFinal_ex(entry.first.get(), digest.data(), &length) != 1) {
-      throw PublishError("digest of " + file.string() + " failed");
-    }
+    if (EVP_DigestFinal_ex(entry.first.get(), digest.data(), &length) != 1) throw PublishError("a digest failed");
     hex.push_back(ToLowerHex(digest.data(), length));
   }
   FileDigests digests;
   digests.md5 = hex[0];
-  if (withSha256) digests.sha256 = hex[1];
+  if (hex.size() > 1) digests.sha256 = hex[1];
   return digests;
+}
+
+FileDigests DigestsOfFile(const std::filesystem::path& file, bool withSha256) {
+  std::ifstream in(file, std::ios::binary);
+  if (!in) throw PublishError("cannot read " + file.string());
+  StreamDigests digests(withSha256);
+  std::vector<char> block(kBlockSize);
+  while (in) {
+    in.read(block.data(), static_cast<std::streamsize>(block.size()));
+    if (!digests.Update(block.data(), static_cast<std::size_t>(in.gcount()))) {
+      throw PublishError("digest of " + file.string() + " failed");
+    }
+  }
+  if (in.bad()) throw PublishError("error while reading " + file.string());
+  return digests.Finish();
 }
 
 }  // namespace publish

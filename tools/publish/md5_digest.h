@@ -2,7 +2,9 @@
 // SHA-256 of "zipSha256" that signed releases add.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
+#include <memory>
 #include <string>
 
 namespace publish {
@@ -13,6 +15,24 @@ std::string Md5OfFile(const std::filesystem::path& file);
 struct FileDigests {
   std::string md5;     // 32 lower-case hex digits
   std::string sha256;  // 64 lower-case hex digits; empty when not asked for
+};
+
+// Digests of bytes that arrive in blocks (a download), computed as they pass.
+class StreamDigests {
+ public:
+  // Throws PublishError when a digest cannot be started.
+  explicit StreamDigests(bool withSha256);
+  ~StreamDigests();
+  StreamDigests(const StreamDigests&) = delete;
+  StreamDigests& operator=(const StreamDigests&) = delete;
+  // False when a digest fails.
+  bool Update(const char* data, std::size_t size);
+  // Ends the digests; throws PublishError when that fails.
+  FileDigests Finish();
+
+ private:
+  struct Contexts;
+  std::unique_ptr<Contexts> contexts_;
 };
 
 // Both digests in one read of the file. Throws PublishError when the file cannot be read.
