@@ -1,0 +1,201 @@
+#!/usr/bin/env bash
+# One player's whole update, from an empty working folder to the started game, against the
+# tools a person would run by hand, from the same nginx on loopback in the same run.
+#
+# usage: bench/update_bench.sh <launcher> <launcher-publish> <port>
+#
+# <launcher> is built for the one base URL http://127.0.0.1:<port>/ (the end-to-end tests'
+# launcher_e2e); run the script in a network namespace of its own (scripts/isolated.sh) so the
+# fixed port meets no other test. `ninja -C build/linux update_bench` does both.
+#
+# For each package size (UPDATE_BENCH_SIZES, MiB, "200 1024") and each rate (unlimited and
+# nginx's `limit_rate 100m`), the median of UPDATE_BENCH_RUNS runs (3) of:
+#   launcher   the launcher's whole run (check, download, digest, unpack, game start, exit)
+#   curl       the archive download alone with the curl tool
+#   c+m+u      curl, then md5sum, then unzip -o -q, in sequence
+# plus the waits the flow prescribes whatever the line's speed (two 500 ms pauses before the
+# first attempt of each document request, 900 ms before the digest, 700 ms from the game's start
+# to the exit: 2.6 s), the two ratios the launcher is held to, and its peak resident memory
+# (/usr/bin/time). The packages (half of their bytes random, half text that deflates about 3:1,
+# several hundred files) are made once with launcher-publish and kept in UPDATE_BENCH_CACHE
+# (/tmp/update-bench-cache), so a run before and after a change measures the same archives.
+set -euo pipefail
+launcher=$(realpath "$1")
+publish=$(realpath "$2")
+port=$3
+runs=${UPDATE_BENCH_RUNS:-3}
+sizes=${UPDATE_BENCH_SIZES:-200 1024}
+cache=${UPDATE_BENCH_CACHE:-/tmp/update-bench-cache}
+fixed_waits=2.6
+
+work=$(mktemp -d /tmp/update-bench.XXXXXX)
+nginx_pid=
+cleanup() {
+  [ -n "$nginx_pid" ] && kill "$nginx_pid" 2>/dev/null && wait "$nginx_pid" 2>/dev/null
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+# The game build folder of one size: 400 files, half of the bytes random, half word text.
+make_build() {  # <MiB> <folder>
+  python3 - "$1" "$2" <<'PY'
+import os, random, sys
+mib, root = int(sys.argv[1]), sys.argv[2]
+rng = random.Random(17)
+words = ["".join(rng.choice("abcdefghijklmnopqrstuvwxyz") for _ in range(rng.randint(2, 9))) for _ in range(4000)]
+# A corpus much larger than deflate's 32 KiB window, sliced per file: it compresses as text does.
+lines = []
+size = 0
+while size < 48 << 20:
+    line = " ".join(rng.choice(words) for _ in range(rng.randint(4, 14))) + " %d\n" % rng.randint(0, 10**6)
+    lines.append(line)
+    size += len(line)
+corpus = "".join(lines).encode()
+files = 400
+per_file = (mib << 20) // files
+os.makedirs(os.path.join(root, "data"), exist_ok=True)
+for i in range(files):
+    folder = os.path.join(root, "data", "pack%02d" % (i % 20))
+    os.makedirs(folder, exist_ok=True)
+    length = max(1, int(per_file * rng.uniform(0.5, 1.5)))
+    with open(os.path.join(folder, "asset%03d.bin" % i), "wb") as out:
+        if i % 2 == 0:
+            remaining = length
+            while remaining > 0:
+                chunk = min(remaining, 1 << 22)
+                out.write(os.urandom(chunk))
+                remaining -= chunk
+        else:
+            remaining = length
+            while remaining > 0:
+                start = rng.randrange(0, len(corpus) - (1 << 20))
+                chunk = corpus[start : start + min(remaining, 1 << 20)]
+                out.write(chunk)
+                remaining -= len(chunk)
+with open(os.path.join(root, "version.txt"), "w") as out:
+    out.write("1.0.0\n")
+PY
+  cp /bin/true "$2/kolv.exe"
+}
+
+# Content folder of one size, made once.
+content_for() {  # <MiB>
+  local content=$cache/content-$1
+  if ! [ -f "$content/.complete" ]; then
+    rm -rf "$content" "$cache/build-$1"
+    mkdir -p "$content" "$cache/build-$1"
+    make_build "$1" "$cache/build-$1"
+    "$publish" --no-unsupported MorvanePC1 1.0.0 "$cache/build-$1" "$content" >"$work/publish.log" 2>&1 ||
+      { cat "$work/publish.log" >&2; return 1; }
+    rm -rf "$cache/build-$1"
+    touch "$content/.complete"
+  fi
+  echo "$content"
+}
+
+start_nginx() {  # <content> <server directives>
+  mkdir -p "$work/nginx/tmp"
+  local user_line=
+  # nginx as root (also root of a user namespace) hands its folders to "nobody" unless told otherwise.
+  [ "$(id -u)" = 0 ] && user_line="user $(id -un) $(id -gn);"
+  cat >"$work/nginx/nginx.conf" <<CONF
+$user_line daemon off; worker_processes 1; pid $work/nginx/nginx.pid; error_log $work/nginx/error.log;
+events {}
+http {
+  access_log off; sendfile on;
+  client_body_temp_path $work/nginx/tmp; proxy_temp_path $work/nginx/tmp; fastcgi_temp_path $work/nginx/tmp;
+  uwsgi_temp_path $work/nginx/tmp; scgi_temp_path $work/nginx/tmp;
+  default_type application/octet-stream;
+  server { listen 127.0.0.1:$port; root $1; $2 }
+}
+CONF
+  nginx -c "$work/nginx/nginx.conf" -p "$work/nginx" 2>>"$work/nginx/error.log" &
+  nginx_pid=$!
+  for _ in $(seq 200); do
+    curl -s -o /dev/null "http://127.0.0.1:$port/MorvanePC1/config.json" && return 0
+    sleep 0.05
+  done
+  echo "nginx did not start: $(cat "$work/nginx/error.log")" >&2
+  return 1
+}
+stop_nginx() {
+  kill "$nginx_pid" 2>/dev/null || true
+  wait "$nginx_pid" 2>/dev/null || true
+  nginx_pid=
+}
+
+now() { date +%s.%N; }
+median() { sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
+
+# One launcher run from an empty working folder; prints "seconds peak-KiB". Fails when the game
+# was not installed.
+run_launcher() {  # <zip>
+  local run=$work/run
+  rm -rf "$run"
+  mkdir -p "$run"
+  local started ended
+  started=$(now)
+  (cd "$run" && env -u DISPLAY -u WAYLAND_DISPLAY /usr/bin/time -f '%M' -o "$work/rss" \
+    timeout -s KILL 600 "$launcher" </dev/null >"$work/launcher.log" 2>&1) || true
+  ended=$(now)
+  if ! [ -f "$run/Tessarine_MorvanePC1/version.txt" ] || [ -e "$run/MorvanePC1/$1" ]; then
+    echo "launcher run did not install the package:" >&2
+    tail -5 "$work/launcher.log" >&2
+    return 1
+  fi
+  echo "$(echo "$ended - $started" | bc) $(tail -1 "$work/rss")"
+}
+
+run_curl() {  # <url>
+  local started ended
+  rm -f "$work/curl.zip"
+  started=$(now)
+  curl -s -f -o "$work/curl.zip" "$1"
+  ended=$(now)
+  echo "$ended - $started" | bc
+}
+
+# curl, md5sum and unzip one after the other, as a person updating by hand.
+run_by_hand() {  # <url> <md5>
+  local started ended digest
+  rm -rf "$work/curl.zip" "$work/unzipped"
+  started=$(now)
+  curl -s -f -o "$work/curl.zip" "$1"
+  digest=$(md5sum "$work/curl.zip" | cut -d' ' -f1)
+  unzip -o -q "$work/curl.zip" -d "$work/unzipped"
+  ended=$(now)
+  [ "$digest" = "$2" ] || { echo "md5sum gave $digest, expected $2" >&2; return 1; }
+  echo "$ended - $started" | bc
+}
+
+printf 'fixed waits of the flow: %s s (2 x 500 ms before the documents, 900 ms before the digest, 700 ms exit)\n' \
+  "$fixed_waits"
+printf '%-6s %-10s %9s %9s %9s %11s %11s %10s\n' size rate launcher curl c+m+u "l/(curl+w)" "l/(cmu+w)" "peak MiB"
+for size in $sizes; do
+  content=$(content_for "$size")
+  zip=$(cd "$content/MorvanePC1" && ls res_*.zip)
+  md5=$(md5sum "$content/MorvanePC1/$zip" | cut -d' ' -f1)
+  url=http://127.0.0.1:$port/MorvanePC1/$zip
+  for rate in unlimited 100m; do
+    directives=
+    [ "$rate" = 100m ] && directives='location ~ \.zip$ { limit_rate 100m; }'
+    start_nginx "$content" "$directives"
+    : >"$work/launcher.times"; : >"$work/peaks"; : >"$work/curl.times"; : >"$work/hand.times"
+    for _ in $(seq "$runs"); do
+      one=$(run_launcher "$zip")
+      echo "${one% *}" >>"$work/launcher.times"
+      echo "${one#* }" >>"$work/peaks"
+      run_curl "$url" >>"$work/curl.times"
+      run_by_hand "$url" "$md5" >>"$work/hand.times"
+    done
+    stop_nginx
+    l=$(median <"$work/launcher.times")
+    c=$(median <"$work/curl.times")
+    h=$(median <"$work/hand.times")
+    peak=$(sort -n "$work/peaks" | tail -1)
+    printf '%-6s %-10s %8.2fs %8.2fs %8.2fs %11.3f %11.3f %10.1f\n' "${size}M" "$rate" "$l" "$c" "$h" \
+      "$(echo "$l / ($c + $fixed_waits)" | bc -l)" "$(echo "$l / ($h + $fixed_waits)" | bc -l)" \
+      "$(echo "$peak / 1024" | bc -l)"
+  done
+done
+echo "targets at 1024M: 100m l/(curl+w) <= 1.10; unlimited l/(cmu+w) <= 0.75; peak < 64 MiB in every row"
