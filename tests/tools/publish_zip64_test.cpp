@@ -2,6 +2,7 @@
 // fields only where a 32-bit field cannot hold the value, and builds it cannot pack refused
 // before any archive is written.
 #include <gtest/gtest.h>
+#include <minizip/zip.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -11,8 +12,10 @@
 #include <filesystem>
 #include <fstream>
 #include <map>
+#include <random>
 #include <sstream>
 
+#include "package/zip_util.h"
 #include "tools/publish/publish_error.h"
 #include "tools/publish/publisher.h"
 #include "tools/publish/utf8_name.h"
@@ -241,6 +244,74 @@ TEST_F(PublishArchiveTest, LargeEntryCountPast16BitsGetsTheZip64EndRecordsAndPla
   for (const auto& [name, entry] : layout.entries) withZip64 += (entry.local64 || entry.central64) ? 1 : 0;
   EXPECT_EQ(withZip64, 0u);
   ExpectUnzipTestPasses(Archive());
+}
+
+// minizip's stdio file functions, remembering the stream they open so that a test can move the
+// archive's end forward between two entries: the hole it leaves is a sparse file's, no entry
+// refers to it, and every later header lands past it.
+struct RememberedStream {
+  open64_file_func open = nullptr;
+  void* stream = nullptr;
+};
+
+void* OpenAndRemember(void* opaque, const void* name, int mode) {
+  auto* remembered = static_cast<RememberedStream*>(opaque);
+  remembered->stream = remembered->open(nullptr, name, mode);
+  return remembered->stream;
+}
+
+void WriteEntry(zipFile zip, const std::string& name, const std::string& data) {
+  zip_fileinfo info{};
+  ASSERT_EQ(zipOpenNewFileInZip4_64(zip, name.c_str(), &info, nullptr, 0, nullptr, 0, nullptr, Z_DEFLATED,
+                                    Z_DEFAULT_COMPRESSION, 0, -MAX_WBITS, DEF_MEM_LEVEL, Z_DEFAULT_STRATEGY, nullptr, 0,
+                                    (3 << 8) | 20, 0, 0),
+            ZIP_OK);
+  ASSERT_EQ(zipWriteInFileInZip(zip, data.data(), static_cast<unsigned>(data.size())), ZIP_OK);
+  ASSERT_EQ(zipCloseFileInZip(zip), ZIP_OK);
+}
+
+// The writing half launcher-publish packs with, for entries whose local headers start past
+// 4 GiB: their central headers give the offset in a zip64 extra (and 0xFFFFFFFF in the 32-bit
+// field), the entry before the limit keeps a plain header, the end gets the zip64 records, and
+// Info-ZIP unzip, Python's zipfile and the launcher's extraction all read it.
+TEST_F(PublishArchiveTest, WritingHalfGivesEntriesPast4GiBTheirOffsetInACentralZip64Extra) {
+  std::mt19937 generator(13);
+  std::string far(256 * 1024, '\0');
+  for (auto& byte : far) byte = static_cast<char>(generator());
+  fs::create_directories(out_);
+  const fs::path archive = out_ / "far.zip";
+
+  zlib_filefunc64_def functions{};
+  fill_fopen64_filefunc(&functions);
+  RememberedStream remembered{functions.zopen64_file, nullptr};
+  functions.zopen64_file = OpenAndRemember;
+  functions.opaque = &remembered;
+  zipFile zip = zipOpen2_64(archive.c_str(), APPEND_STATUS_CREATE, nullptr, &functions);
+  ASSERT_NE(zip, nullptr);
+  WriteEntry(zip, "kolv.exe", "game");
+  ASSERT_EQ(fseeko(static_cast<std::FILE*>(remembered.stream), static_cast<off_t>(k4GiB), SEEK_CUR), 0);
+  WriteEntry(zip, "assets/far.pak", far);
+  WriteEntry(zip, "zz_last.txt", "the archive's last entry");
+  ASSERT_EQ(zipClose(zip, nullptr), ZIP_OK);
+  ASSERT_GT(fs::file_size(archive), k4GiB);
+
+  const Layout layout = ReadLayout(archive, true);
+  ASSERT_EQ(layout.count, 3u) << layout.report;
+  EXPECT_FALSE(layout.entries.at("kolv.exe").central64) << layout.report;
+  for (const char* late : {"assets/far.pak", "zz_last.txt"}) {
+    EXPECT_TRUE(layout.entries.at(late).central64) << late << "\n" << layout.report;
+    EXPECT_FALSE(layout.entries.at(late).local64) << late << ": its sizes fit in 32 bits";
+  }
+  EXPECT_TRUE(layout.end64) << "the central directory starts past 4 GiB";
+  EXPECT_TRUE(layout.crcOk) << layout.report;
+  ExpectUnzipTestPasses(archive);
+
+  const fs::path installed = root_ / "installed";
+  ASSERT_TRUE(ZipUtil::UnzipAll(archive.string(), installed.string() + "/", nullptr));
+  std::ifstream in(installed / "assets" / "far.pak", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), far);
+  std::ifstream last(installed / "zz_last.txt", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(last), {}), "the archive's last entry");
 }
 
 }  // namespace
