@@ -77,10 +77,11 @@ TEST_F(LargePackageTest, ArchivePast4GiBFromPythonZipfileInstallsTheEntriesBeyon
                            "' kolv.exe version.txt -- assets/late.pak zz_last.txt";
   ASSERT_EQ(std::system(make.c_str()), 0);
   ASSERT_GT(fs::file_size(archive), k4GiB);
-  publish::FileInfoDocument info{std::string(kChannel) + "/res_1_0_0.zip",
-                                 publish::Md5OfFile(archive),
-                                 fs::file_size(archive),
-                                 {"kolv.exe", "version.txt", "assets", "assets/late.pak", "zz_last.txt"}};
+  publish::FileInfoDocument info;
+  info.zipName = std::string(kChannel) + "/res_1_0_0.zip";
+  info.zipMd5 = publish::Md5OfFile(archive);
+  info.zipBytes = fs::file_size(archive);
+  info.fileNameList = {"kolv.exe", "version.txt", "assets", "assets/late.pak", "zz_last.txt"};
   WriteText(ContentChannel() / "fileInfo_1_0_0.json", publish::WriteFileInfo(info));
   WriteText(ContentChannel() / "config.json", publish::WriteConfig("", "1.0.0", std::vector<std::string>{}));
   StartServer();
