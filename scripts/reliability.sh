@@ -5,6 +5,8 @@
 #
 #   scripts/reliability.sh          long form: CHAOS_RUNS=40, FUZZ_SECONDS=60 per fuzzer
 #   scripts/reliability.sh --ci     bounded form for CI: CHAOS_RUNS=10, FUZZ_SECONDS=15
+#   scripts/reliability.sh --build-only   builds what the suite runs and stops (scripts/test.sh
+#                                   builds it ahead while the previous part's tests run)
 #
 # Environment (each overrides the form's default):
 #   CHAOS_RUNS, CHAOS_SEED        chaos runs, and the seed that reproduces a run sequence
@@ -14,16 +16,22 @@
 #   RELIABILITY_BUILD             or in this folder, configured with those sanitizers
 #   FUZZ_BUILD                    clang build folder of the fuzzers (default build/fuzz)
 #   RELIABILITY_SKIP_FUZZ=1       leave the clang fuzzers out (the corpus replay still runs)
+#   RELIABILITY_SKIP_REPLAY=1     leave the corpus replay out: scripts/test.sh has just run the
+#                                 same replay test from the same sanitizer build
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
 chaos_runs_default=40
 fuzz_seconds_default=60
-if [ "${1:-}" = "--ci" ]; then
-  chaos_runs_default=10
-  fuzz_seconds_default=15
-fi
+build_only=0
+case "${1:-}" in
+  --ci)
+    chaos_runs_default=10
+    fuzz_seconds_default=15
+    ;;
+  --build-only) build_only=1 ;;
+esac
 export CHAOS_RUNS=${CHAOS_RUNS:-$chaos_runs_default}
 FUZZ_SECONDS=${FUZZ_SECONDS:-$fuzz_seconds_default}
 preset=${RELIABILITY_PRESET:-linux-asan}
@@ -72,9 +80,25 @@ else
 fi
 cmake --build "$build" --target launcher_chaos launcher_hostile_tests launcher_disk_fault_tests fuzz_replay_tests || exit 1
 
+build_fuzzers() {
+  echo "=== building the fuzzers (clang, address + undefined sanitizers, libFuzzer)"
+  flags="-fsanitize=address,undefined,fuzzer-no-link -fno-omit-frame-pointer -O1 -g"
+  CC=clang CXX=clang++ cmake -S . -B "$fuzz_build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLAUNCHER_WITH_GTK=OFF \
+    -DLAUNCHER_BUILD_FUZZERS=ON -DCMAKE_C_FLAGS="$flags" \
+    -DCMAKE_CXX_FLAGS="$flags -fno-sanitize-recover=undefined -fsanitize-ignorelist=$root/tests/fuzz/ubsan_ignorelist.txt" \
+    -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null || return 1
+  cmake --build "$fuzz_build" --target fuzz_config fuzz_file_info fuzz_record fuzz_zip
+}
+fuzz=1
+[ "${RELIABILITY_SKIP_FUZZ:-0}" = 1 ] && fuzz=0
+if [ "$fuzz" = 1 ]; then
+  build_fuzzers || exit 1
+fi
+[ "$build_only" = 1 ] && exit 0
+
 step "hostile content server" "$build/tests/chaos/launcher_hostile_tests"
 step "killed and full disk" "$build/tests/chaos/launcher_disk_fault_tests"
-step "fuzz corpus replay" "$build/tests/fuzz/fuzz_replay_tests"
+[ "${RELIABILITY_SKIP_REPLAY:-0}" = 1 ] || step "fuzz corpus replay" "$build/tests/fuzz/fuzz_replay_tests"
 step "chaos ($CHAOS_RUNS runs)" "$build/tests/chaos/launcher_chaos" --runs "$CHAOS_RUNS"
 
 run_fuzzer() {  # run_fuzzer <target>: bounded libFuzzer run from the seed corpus
@@ -95,16 +119,20 @@ run_fuzzer() {  # run_fuzzer <target>: bounded libFuzzer run from the seed corpu
   return "$status"
 }
 
-if [ "${RELIABILITY_SKIP_FUZZ:-0}" != 1 ]; then
-  echo "=== building the fuzzers (clang, address + undefined sanitizers, libFuzzer)"
-  flags="-fsanitize=address,undefined,fuzzer-no-link -fno-omit-frame-pointer -O1 -g"
-  CC=clang CXX=clang++ cmake -S . -B "$fuzz_build" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DLAUNCHER_WITH_GTK=OFF \
-    -DLAUNCHER_BUILD_FUZZERS=ON -DCMAKE_C_FLAGS="$flags" \
-    -DCMAKE_CXX_FLAGS="$flags -fno-sanitize-recover=undefined -fsanitize-ignorelist=$root/tests/fuzz/ubsan_ignorelist.txt" \
-    -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null || exit 1
-  cmake --build "$fuzz_build" --target fuzz_config fuzz_file_info fuzz_record fuzz_zip || exit 1
-  for target in config file_info record zip; do
-    step "fuzz $target (${FUZZ_SECONDS}s)" run_fuzzer "$target"
+# The fuzzers run two at a time, one per processor: each still gets its full time on a core.
+fuzz_result() {  # fuzz_result <target>: the output and status of its finished run
+  cat "$fuzz_build/$1.log"
+  return "$(cat "$fuzz_build/$1.status")"
+}
+if [ "$fuzz" = 1 ]; then
+  for pair in "config file_info" "record zip"; do
+    for target in $pair; do
+      (run_fuzzer "$target" >"$fuzz_build/$target.log" 2>&1; echo $? >"$fuzz_build/$target.status") &
+    done
+    wait
+    for target in $pair; do
+      step "fuzz $target (${FUZZ_SECONDS}s)" fuzz_result "$target"
+    done
   done
 fi
 

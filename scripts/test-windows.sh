@@ -12,10 +12,16 @@
 #     outside the system code page in code pages 1252, 936 and 932 (tests/win32/code_pages.sh).
 # Prints "N passed, M failed" last and exits non-zero when anything failed.
 #
+#   scripts/test-windows.sh               build, then test
+#   scripts/test-windows.sh --build-only  build launcher.exe, the Windows tests and the host tools,
+#                                         and stop (scripts/test.sh builds ahead this way)
+#
 # Environment: LAUNCHER_HOST_BUILD  host build folder for launcher-publish/-serve (build/linux)
 #              LAUNCHER_WIN32_E2E_PORT    loopback port of the end-to-end content server (38517)
-#              LAUNCHER_WIN32_LARGE       1: also packages past 4 GiB (tests/win32/large_e2e.sh;
-#                                         minutes and about 8 GiB of disk)
+#              LAUNCHER_WIN32_LARGE       packages past 4 GiB (tests/win32/large_e2e.sh): unset,
+#                                         the bounded form (the entry of 4 GiB + 1 byte, about
+#                                         5 GiB of disk); 1, every case (several minutes, about
+#                                         10 GiB); 0, none
 set -uo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -25,6 +31,8 @@ host_build="${LAUNCHER_HOST_BUILD:-$root/build/linux}"
 port="${LAUNCHER_WIN32_E2E_PORT:-38517}"
 results="$build/wine-results"
 start=$SECONDS
+build_only=0
+[ "${1:-}" = --build-only ] && build_only=1
 
 passed=0
 failed=0
@@ -76,6 +84,10 @@ if ! cmake --build --preset windows --target launcher win32_tests; then
   finish
 fi
 record_check 0 "build launcher.exe and the Windows tests"
+if [ "$build_only" = 1 ]; then
+  cmake --build "$host_build" --target launcher-publish launcher-serve || record_check 1 "build the host tools"
+  finish
+fi
 
 echo "== launcher.exe imports"
 imports=$(x86_64-w64-mingw32-objdump -p "$build/app/launcher.exe" | sed -n 's/^\s*DLL Name: //p' | tr 'A-Z' 'a-z' | sort)
@@ -175,10 +187,15 @@ else
   player_files_run "$build/e2e" "$port"
   echo "== names outside the system code page under Wine"
   code_pages_run "$build/code-pages" "$port"
-  if [ "${LAUNCHER_WIN32_LARGE:-0}" = 1 ]; then
-    echo "== packages past 4 GiB under Wine"
+  large_form=bounded
+  case "${LAUNCHER_WIN32_LARGE:-}" in
+    1) large_form=full ;;
+    0) large_form="" ;;
+  esac
+  if [ -n "$large_form" ]; then
+    echo "== packages past 4 GiB under Wine ($large_form form)"
     large_e2e_run "$build" "$host_build/tools/publish/launcher-publish" "$host_build/tools/serve/launcher-serve" \
-      "$build/e2e-large" "$port"
+      "$build/e2e-large" "$port" "$large_form"
   fi
 fi
 

@@ -1,14 +1,16 @@
-# Sourced by scripts/test-windows.sh when LAUNCHER_WIN32_LARGE=1, after wine_env_start and
-# tests/win32/e2e.sh: packages past 4 GiB through the real launcher under Wine.
-#   large_e2e_run <windows-build> <publish-exe> <serve-exe> <work-folder> <port>
+# Sourced by scripts/test-windows.sh after wine_env_start and tests/win32/e2e.sh: packages past
+# 4 GiB through the real launcher under Wine.
+#   large_e2e_run <windows-build> <publish-exe> <serve-exe> <work-folder> <port> <bounded|full>
 #
 #   1. an entry of 4 GiB + 1 byte of zeros, published by launcher-publish from a sparse file,
-#      is unpacked to its full size with the same bytes;
+#      is unpacked to its full size with the same bytes (both forms);
 #   2. an archive written by Python's zipfile whose later entries start past 4 GiB (a hole that
-#      no entry refers to keeps it sparse) is downloaded, verified and unpacked.
-# The download and the unpacked entry are real bytes: about 8 GiB of disk while it runs and a
-# few minutes, which is why it is not part of the default run. Time and peak memory of each
-# launcher run (GNU time) are printed.
+#      no entry refers to keeps it sparse) is downloaded, verified and unpacked (full form);
+#   3. a game with a 4.5 GiB file installed, then updated to a release that rewrites that file
+#      shorter with other bytes on both sides of 4 GiB (full form).
+# The downloads and the unpacked entries are real bytes. The bounded form (the default run) needs
+# about 5 GiB of free disk and a minute or two; the full form about 10 GiB and several minutes.
+# Time and peak memory of each launcher run (GNU time) are printed.
 
 large_e2e_launch() {  # content run-folder port label
   local content=$1 run=$2 port=$3 label=$4
@@ -60,14 +62,62 @@ large_e2e_far_entries() {
   rm -rf "$work/far-run"
 }
 
+# Writes text into an existing file at a byte offset, leaving the rest (and its holes) alone.
+large_e2e_write_at() {  # file offset text
+  printf '%s' "$3" | dd of="$1" bs=1 seek="$2" conv=notrunc status=none
+}
+
+large_e2e_update() {
+  local work=$1 port=$2 v1="$1/update-game1" v2="$1/update-game2" content="$1/update-content"
+  local run="$work/update-run" four=$((4 * 1024 * 1024 * 1024))
+  local big1=$((four + 512 * 1024 * 1024 + 4096)) big2=$((four + 512 * 1024 * 1024))
+  mkdir -p "$v1" "$v2"
+  cp "$E2E_BUILD/tests/win32/stand_in_game.exe" "$v1/kolv.exe"
+  cp "$E2E_BUILD/tests/win32/stand_in_game.exe" "$v2/kolv.exe"
+  truncate -s "$big1" "$v1/huge.pak"
+  large_e2e_write_at "$v1/huge.pak" $((four + 1000)) "release one, past the limit"
+  echo "release one" >"$v1/version.txt"
+  truncate -s "$big2" "$v2/huge.pak"
+  large_e2e_write_at "$v2/huge.pak" 1000 "release two changes the start"
+  large_e2e_write_at "$v2/huge.pak" $((four - 7)) "across the 4 GiB line"
+  large_e2e_write_at "$v2/huge.pak" $((big2 - 16)) "and its last 16"
+  echo "release two" >"$v2/version.txt"
+  "$E2E_PUBLISH" "$E2E_CHANNEL" 1.0.0 "$v1" "$content" >"$work/update-publish.log" 2>&1 ||
+    { cat "$work/update-publish.log" >&2; record_check 1 "large: publishing the 4.5 GiB release"; return; }
+  large_e2e_launch "$content" "$run" "$port" "4.5 GiB file, first install" || return
+  record_check $([ "$(stat -c %s "$run/$E2E_DATA/huge.pak" 2>/dev/null)" = "$big1" ] && echo 0 || echo 1)     "large: the first release's 4.5 GiB file is installed"
+  "$E2E_PUBLISH" --unsupported 1.0.0 "$E2E_CHANNEL" 1.0.1 "$v2" "$content" >>"$work/update-publish.log" 2>&1 ||
+    { cat "$work/update-publish.log" >&2; record_check 1 "large: publishing the second release"; return; }
+  large_e2e_launch "$content" "$run" "$port" "4.5 GiB file, update" || return
+  record_check $([ "$(stat -c %s "$run/$E2E_DATA/huge.pak" 2>/dev/null)" = "$big2" ] &&
+    cmp -s "$run/$E2E_DATA/huge.pak" "$v2/huge.pak" && cmp -s "$run/$E2E_DATA/version.txt" "$v2/version.txt" &&
+    echo 0 || echo 1) "large: the update leaves the second release's bytes, the longer file cut"
+  rm -rf "$run" "$v1" "$v2" "$content"
+}
+
+# Free space on the file system holding $1, in GiB (rounded down).
+large_e2e_free_gib() {
+  df -P -k "$1" | awk 'NR == 2 { print int($4 / 1048576) }'
+}
+
 large_e2e_run() {
   E2E_BUILD=$1
   E2E_PUBLISH=$2
   E2E_SERVE=$3
-  local work=$4 port=$5
+  local work=$4 port=$5 form=$6 need=5
+  [ "$form" = full ] && need=10
   rm -rf "$work"
   mkdir -p "$work"
+  local free
+  free=$(large_e2e_free_gib "$work")
+  if [ "$free" -lt "$need" ]; then
+    record_check 1 "large: $need GiB of free disk for the $form form (have $free GiB)"
+    return
+  fi
   large_e2e_huge_entry "$work" "$port"
-  large_e2e_far_entries "$work" "$port"
+  if [ "$form" = full ]; then
+    large_e2e_far_entries "$work" "$port"
+    large_e2e_update "$work" "$port"
+  fi
   rm -rf "$work"
 }
