@@ -5,6 +5,7 @@
 #include <exception>
 #include <iomanip>
 #include <limits>
+#include <optional>
 #include <sstream>
 
 #include "app/settings.h"
@@ -13,6 +14,7 @@
 #include "net/background_tasks.h"
 #include "net/content_paths.h"
 #include "net/progress_adapter.h"
+#include "package/archive_digest.h"
 #include "package/file_util.h"
 #include "package/zip_util.h"
 #include "platform/dialogs.h"
@@ -129,6 +131,7 @@ void Launcher::OnCheckResult(const std::string& status, const std::string& first
       }
       splash_->SetSpeedVisible(true);
       splash_->SetSizeVisible(true);
+      expectedSha256_ = services_.checker->ArchiveSha256();
       const bool onDisk = FileUtil::Exists(first);
       const std::uint64_t onDiskBytes = onDisk ? FileUtil::Size(first) : 0;
       const bool complete = onDisk && onDiskBytes == static_cast<std::uint64_t>(offset) && size == offset;
@@ -166,6 +169,7 @@ void Launcher::StartDownload(const std::string& archivePath, const std::string& 
   task.archiveBytes = size > 0 ? static_cast<std::uint64_t>(size) : 0;
   // Never more than the whole archive: a server that sends without end is cut off.
   task.maxBodyBytes = size > 0 ? static_cast<std::uint64_t>(size) : 0;
+  task.withSha256 = !expectedSha256_.empty();
   task.callback = ProgressAdapter(
       [this](const std::string& status, const std::string& payload, std::uint64_t downloaded, std::uint64_t expected,
              double speed, const std::string& path,
@@ -214,15 +218,33 @@ void Launcher::StartVerify(const std::string& archivePath, const std::string& di
 }
 
 void Launcher::VerifyArchive(const std::string& archivePath, const std::string& digest) {
-  const std::string actual = FileUtil::Exists(archivePath) ? FileUtil::Md5(archivePath) : std::string();
-  if (!actual.empty() && actual == digest) {
+  const bool withSha256 = !expectedSha256_.empty();
+  // The digest taken while the archive was written (or by the check that found it complete)
+  // stands for exactly the bytes on disk; only without one is the archive read again.
+  std::optional<ArchiveDigests> actual = DigestMemo::Find(archivePath);
+  if (actual && withSha256 && actual->sha256.empty()) actual.reset();
+  if (actual) {
+    std::printf("archive %s digest already taken: %s\n", archivePath.c_str(), actual->md5.c_str());
+  } else if (FileUtil::Exists(archivePath)) {
+    std::printf("hashing archive %s\n", archivePath.c_str());
+    actual = HashWholeFile(archivePath, withSha256);
+  }
+  DigestMemo::Forget(archivePath);
+  const std::string md5 = actual ? actual->md5 : std::string();
+  const bool md5Matches = !md5.empty() && md5 == digest;
+  const bool sha256Matches = !withSha256 || (actual && actual->sha256 == expectedSha256_);
+  if (md5Matches && sha256Matches) {
     StartUnzip(archivePath);
     return;
   }
-  std::printf("archive %s digest %s, expected %s\n", archivePath.c_str(), actual.c_str(), digest.c_str());
+  std::printf("archive %s digest %s, expected %s\n", archivePath.c_str(), md5.c_str(), digest.c_str());
+  if (md5Matches) {
+    std::printf("archive %s SHA-256 %s, expected %s\n", archivePath.c_str(), actual->sha256.c_str(),
+                expectedSha256_.c_str());
+  }
   platform::RemoveFile(archivePath);
   services_.checker->ForgetFileInfo(archivePath);
-  ShowRetryDialog(texts::kDigestMismatch, "");
+  ShowRetryDialog(md5Matches ? texts::kSha256Mismatch : texts::kDigestMismatch, "");
 }
 
 void Launcher::StartUnzip(const std::string& archivePath) {

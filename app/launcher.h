@@ -92,6 +92,9 @@ class Launcher {
   // last (-1: none), which a Retry does not start from.
   int lastTriedBase_ = -1;
   int lastFailedBase_ = -1;
+  // The SHA-256 the checked file information gives the archive; empty when not checked. Set by
+  // the check's "needUpdate" and read by the stages after it, which run strictly after it.
+  std::string expectedSha256_;
 
   mutable std::mutex stageMutex_;  // `stage` is written by workers and read by the frame loop
   std::string stage_;

@@ -22,6 +22,7 @@ extern const char* const kCaptionError;
 extern const char* const kClickToRetry;
 // 文件校验不一致，点击重新下载
 extern const char* const kDigestMismatch;
+extern const char* const kSha256Mismatch;
 // 解压缩失败
 extern const char* const kUnzipCannotStart;
 // 解压文件失败！ 1.如果游戏打开，尝试关闭游戏后重试\n 2.删除文件夹

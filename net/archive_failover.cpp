@@ -1,11 +1,13 @@
 #include "net/archive_failover.h"
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "net/http_util.h"
 #include "net/transfer_words.h"
+#include "package/archive_digest.h"
 #include "platform/files.h"
 
 namespace {
@@ -34,6 +36,10 @@ void DownloadFromMirrors(const DownloadTask& task) {
   std::vector<std::string> urls{task.url};
   urls.insert(urls.end(), task.mirrorUrls.begin(), task.mirrorUrls.end());
   std::uint64_t offset = task.resumeOffset;
+  // One digest over all attempts: a mirror that takes over after a failed attempt continues
+  // from bytes the digest has already seen.
+  const auto digest =
+      task.digest || task.localPath.empty() ? task.digest : std::make_shared<ArchiveDigest>(task.withSha256);
   AttemptEnd end;
   for (std::size_t at = 0; at < urls.size(); ++at) {
     DownloadTask attempt;
@@ -44,6 +50,8 @@ void DownloadFromMirrors(const DownloadTask& task) {
     attempt.stallBytesPerSecond = task.stallBytesPerSecond;
     attempt.stallSeconds = task.stallSeconds;
     attempt.archiveBytes = task.archiveBytes;
+    attempt.withSha256 = task.withSha256;
+    attempt.digest = digest;
     attempt.callback = [&task, &end](const std::string& status, const std::string& payload, double first,
                                      double second) {
       if (status == transfer::kTrans || status == transfer::kRestart) {

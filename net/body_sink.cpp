@@ -5,6 +5,7 @@
 #include <system_error>
 #include <utility>
 
+#include "package/archive_digest.h"
 #include "platform/files.h"
 
 namespace {
@@ -17,7 +18,29 @@ std::FILE* OpenFor(const std::string& path, std::uint64_t offset) {
 
 }  // namespace
 
-BodySink::BodySink(std::string path, std::uint64_t limit) : path_(std::move(path)), limit_(limit) {}
+BodySink::BodySink(std::string path, std::uint64_t limit, ArchiveDigest* digest)
+    : path_(std::move(path)), limit_(limit), digest_(path_.empty() ? nullptr : digest) {}
+
+BodySink::~BodySink() { WaitForDigest(); }
+
+void BodySink::CatchUpDigest(std::uint64_t offset) {
+  WaitForDigest();
+  if (digest_ == nullptr || (!digest_->Spoiled() && digest_->Bytes() == offset)) return;
+  if (offset == 0) {
+    digest_->Reset();
+    return;
+  }
+  std::printf("hashing the %llu bytes already downloaded\n", static_cast<unsigned long long>(offset));
+  try {
+    catchUp_ = std::thread([this, offset] { HashFilePrefix(path_, offset, *digest_); });
+  } catch (const std::system_error&) {
+    HashFilePrefix(path_, offset, *digest_);  // no thread to be had: hash before the transfer
+  }
+}
+
+void BodySink::WaitForDigest() {
+  if (catchUp_.joinable()) catchUp_.join();
+}
 
 bool BodySink::Open(std::uint64_t offset, std::uint64_t& allowed) {
   allowed = 0;
@@ -43,6 +66,7 @@ bool BodySink::Open(std::uint64_t offset, std::uint64_t& allowed) {
   if (!file_) return false;
   position_ = offset;
   allowed = offset;
+  CatchUpDigest(offset);
   return true;
 }
 
@@ -50,8 +74,13 @@ bool BodySink::Write(const char* data, std::size_t size) {
   if (limit_ != 0 && position_ + size > limit_) return false;
   if (path_.empty()) {
     memory_.append(data, size);
-  } else if (!file_ || std::fwrite(data, 1, size, file_.get()) != size) {
-    return false;
+  } else {
+    WaitForDigest();
+    if (!file_ || std::fwrite(data, 1, size, file_.get()) != size) {
+      if (digest_ != nullptr) digest_->Spoil();  // part of the block may be in the file
+      return false;
+    }
+    if (digest_ != nullptr) digest_->Update(data, size);
   }
   position_ += size;
   return true;
@@ -71,12 +100,18 @@ bool BodySink::Restart(std::uint64_t offset) {
   if (error) return false;
   file_.reset(OpenFor(path_, offset));
   position_ = offset;
-  return file_ != nullptr;
+  if (file_ == nullptr) return false;
+  CatchUpDigest(offset);
+  return true;
 }
 
 bool BodySink::Close() {
+  WaitForDigest();
   if (!file_) return true;
   std::FILE* raw = file_.release();
   const bool flushed = std::fflush(raw) == 0;
-  return std::fclose(raw) == 0 && flushed;
+  const bool closed = std::fclose(raw) == 0 && flushed;
+  // Bytes the digest saw may not have reached the file.
+  if (!closed && digest_ != nullptr) digest_->Spoil();
+  return closed;
 }

@@ -1,18 +1,30 @@
 // Where the body of an archive download goes: the partial archive on disk, or memory. Every
 // body byte passes Write(); Restart() is the one place where what was kept is cut back, so
 // anything that must see the archive's bytes in order (a digest) hooks in at these two.
+//
+// With a digest, every byte kept is hashed as it is written. A download that continues a file
+// whose first bytes the digest has not seen (a partial archive from an earlier run, or bytes an
+// earlier attempt could not account for) has those bytes hashed from the disk on a helper
+// thread, while libcurl makes the connection; the first new block waits for it.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
+#include <thread>
+
+class ArchiveDigest;
 
 class BodySink {
  public:
   // Memory mode when `path` is empty. `limit`: the archive never grows past this many bytes (a
   // server sending without end must not fill the disk); 0 for none.
-  BodySink(std::string path, std::uint64_t limit);
+  // `digest` (may be null; file mode only) follows the bytes kept and must outlive the sink.
+  BodySink(std::string path, std::uint64_t limit, ArchiveDigest* digest = nullptr);
+  ~BodySink();
+  BodySink(const BodySink&) = delete;
+  BodySink& operator=(const BodySink&) = delete;
 
   // Opens the file to continue after `offset` bytes: the bytes past it are cut off, and a file
   // shorter than that (or none) is started afresh. `allowed` is the offset the file allows (0
@@ -31,6 +43,10 @@ class BodySink {
   const std::string& Memory() const { return memory_; }
 
  private:
+  // Hashes the file's first `offset` bytes on the helper thread unless the digest has seen exactly them.
+  void CatchUpDigest(std::uint64_t offset);
+  void WaitForDigest();
+
   struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
   };
@@ -40,4 +56,6 @@ class BodySink {
   std::uint64_t position_ = 0;
   std::unique_ptr<std::FILE, FileCloser> file_;
   std::string memory_;
+  ArchiveDigest* digest_;
+  std::thread catchUp_;
 };

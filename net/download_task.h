@@ -1,10 +1,13 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "net/transfer_callback.h"
+
+class ArchiveDigest;
 
 // Everything one archive download needs; the download thread owns it.
 struct DownloadTask {
@@ -25,4 +28,9 @@ struct DownloadTask {
   std::uint64_t archiveBytes = 0;
   // Further URLs of the same archive, tried in order after `url` when an attempt fails.
   std::vector<std::string> mirrorUrls{};
+  // The archive's SHA-256 is computed beside its MD5 (the file information names one).
+  bool withSha256 = false;
+  // The running digest of the file's bytes, carried from one attempt to the next; the download
+  // makes one when it is null. On "succ" its result is in the DigestMemo.
+  std::shared_ptr<ArchiveDigest> digest{};
 };

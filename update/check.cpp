@@ -113,6 +113,16 @@ void Check::SetZipName(const std::string& zipName) {
   zipName_ = zipName;
 }
 
+std::string Check::ArchiveSha256() const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return zipSha256_;
+}
+
+void Check::SetZipSha256(const std::string& zipSha256) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  zipSha256_ = zipSha256;
+}
+
 std::string CachePathOf(const std::string& serverPath) {
   const std::string& from = settings::channelId;
   const std::string& to = settings::dataFolder;

@@ -28,6 +28,8 @@ struct FileInfo {
   std::string zipMd5;
   std::int64_t zipBytes = 0;
   std::vector<std::string> fileNameList;
+  // SHA-256 of the archive, lower-case hex; empty when the archive's SHA-256 is not checked.
+  std::string zipSha256;
 };
 
 // Where the applicable file information comes from: kind "localFileInfo" with the cache path,
@@ -57,6 +59,7 @@ class Check : public UpdateCheck {
   void Start(ResultCallback callback) override;
   void SaveLastFileInfo() override;
   void ForgetFileInfo(const std::string& archiveName) override;
+  std::string ArchiveSha256() const override;
 
   // Continues from a configuration text; a text that is not a JSON object reports "error".
   void ProcessConfig(const ResultCallback& callback, const std::string& configText);
@@ -76,7 +79,10 @@ class Check : public UpdateCheck {
   // Every listed path exists below the data folder; true for an empty list.
   static bool AllFilesPresent(const std::vector<std::string>& fileNameList);
   // The byte from which the archive download may resume; zipBytes when the archive is complete.
-  std::int64_t ResumeOffset(const std::string& zipName, const std::string& zipMd5, std::int64_t zipBytes) const;
+  // A complete archive is hashed once (with its SHA-256 when `withSha256`), and its digests are
+  // kept in the DigestMemo for the verification stage.
+  std::int64_t ResumeOffset(const std::string& zipName, const std::string& zipMd5, std::int64_t zipBytes,
+                            bool withSha256 = false) const;
 
   // The archive name of the package under evaluation.
   std::string ZipName() const;
@@ -91,11 +97,13 @@ class Check : public UpdateCheck {
                           const std::string& status, const std::string& text);
   bool CacheIsUsable(const std::string& cachePath) const;
   void SetZipName(const std::string& zipName);
+  void SetZipSha256(const std::string& zipSha256);
 
   CheckOptions options_;
 
   mutable std::mutex mutex_;  // guards the members below; evaluations of a Retry may overlap
   std::string zipName_;
+  std::string zipSha256_;
   std::string pendingFileInfoText_;
   std::string pendingFileInfoPath_;
 };

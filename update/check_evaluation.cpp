@@ -7,6 +7,7 @@
 // its digest checks, else 0.
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <exception>
 #include <stdexcept>
 #include <utility>
@@ -17,6 +18,7 @@
 #include "net/archive_name.h"
 #include "net/background_tasks.h"
 #include "net/download_record.h"
+#include "package/archive_digest.h"
 #include "package/entry_path.h"
 #include "package/file_util.h"
 #include "update/check.h"
@@ -133,13 +135,20 @@ bool Check::AllFilesPresent(const std::vector<std::string>& fileNameList) {
   return true;
 }
 
-std::int64_t Check::ResumeOffset(const std::string& zipName, const std::string& zipMd5, std::int64_t zipBytes) const {
+std::int64_t Check::ResumeOffset(const std::string& zipName, const std::string& zipMd5, std::int64_t zipBytes,
+                                 bool withSha256) const {
   if (!FileUtil::Exists(zipName)) return 0;
   const std::string recordMd5 = RecordedDigest();
   if (recordMd5.empty() || recordMd5 != zipMd5) return 0;  // the archive on disk belongs to another package
   const std::int64_t size = ArchiveSize(zipName);
   if (size > zipBytes) return 0;
-  if (size == zipBytes) return FileUtil::Md5(zipName) == zipMd5 ? size : 0;
+  if (size == zipBytes) {
+    const auto digests = HashWholeFile(zipName, withSha256);
+    if (!digests) return 0;
+    std::printf("archive %s is complete, MD5 %s\n", zipName.c_str(), digests->md5.c_str());
+    DigestMemo::Remember(zipName, *digests);
+    return digests->md5 == zipMd5 ? size : 0;
+  }
   return size;
 }
 
@@ -161,10 +170,11 @@ void Check::Evaluate(const std::string& text, const ResultCallback& callback) {
   try {
     const FileInfo info = ParseFileInfo(text);
     SetZipName(info.zipName);
+    SetZipSha256(info.zipSha256);
     if (IsInstalled(info.zipName, info.zipMd5, info.zipBytes) && AllFilesPresent(info.fileNameList)) {
       row = {status::kNotNeedUpdate, "", "", 0, 0};
     } else {
-      const std::int64_t offset = ResumeOffset(info.zipName, info.zipMd5, info.zipBytes);
+      const std::int64_t offset = ResumeOffset(info.zipName, info.zipMd5, info.zipBytes, !info.zipSha256.empty());
       row = {status::kNeedUpdate, info.zipName, info.zipMd5, info.zipBytes, offset};
     }
   } catch (const std::exception& error) {

@@ -15,4 +15,7 @@ class UpdateCheck {
   // Drops the cached file information of the archive's version: after the archive failed its
   // digest, the cached digest may be the damaged part, and the next check must ask the server.
   virtual void ForgetFileInfo(const std::string& archiveName) = 0;
+  // The SHA-256 the evaluated file information gives its archive (lower-case hex); empty when
+  // the archive's SHA-256 is not checked.
+  virtual std::string ArchiveSha256() const { return {}; }
 };

@@ -31,6 +31,8 @@ struct FakeCheck : UpdateCheck {
     std::lock_guard<std::mutex> lock(mutex);
     forgotten.push_back(archiveName);
   }
+  std::string sha256;  // what the file information gives as the archive's SHA-256
+  std::string ArchiveSha256() const override { return sha256; }
 };
 
 struct FakeDownloader : PackageDownloader {

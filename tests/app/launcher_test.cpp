@@ -13,6 +13,7 @@
 #include "app/settings.h"
 #include "app/texts.h"
 #include "launcher_doubles.h"
+#include "package/archive_digest.h"
 #include "package/file_util.h"
 #include "platform/process_exit.h"
 
@@ -294,6 +295,64 @@ TEST_F(LauncherFlow, DigestMismatchDeletesTheArchiveAndOffersADownloadAgain) {
   EXPECT_EQ(world_->dialogs.At(0).text, texts::kDigestMismatch);
   EXPECT_EQ(world_->check.starts, 1);                                      // Retry starts over from the check
   EXPECT_EQ(world_->check.forgotten, std::vector<std::string>{kArchive});  // and asks the server
+}
+
+// The digest taken while the archive was written stands for the bytes on disk: the file is not
+// read again, so a digest the file's content would not give still passes.
+TEST_F(LauncherFlow, VerificationUsesTheDigestTakenWhileWritingUntilTheFileChanges) {
+  WriteFile(kArchive, "jello");
+  DigestMemo::Remember(kArchive, ArchiveDigests{kMd5OfHello, "", 5});
+  launcher().VerifyArchive(kArchive, kMd5OfHello);
+  EXPECT_EQ(world_->dialogs.Count(), 0u);
+  ASSERT_EQ(world_->extractor.Tasks().size(), 1u);
+
+  // Changed since it was hashed (same size, later time): the file is read and fails.
+  DigestMemo::Remember(kArchive, ArchiveDigests{kMd5OfHello, "", 5});
+  fs::last_write_time(kArchive, fs::last_write_time(kArchive) + std::chrono::seconds(2));
+  world_->dialogs.answers = {platform::kAnswerRetry};
+  launcher().VerifyArchive(kArchive, kMd5OfHello);
+  ASSERT_EQ(world_->dialogs.Count(), 1u);
+  EXPECT_EQ(world_->dialogs.At(0).text, texts::kDigestMismatch);
+  EXPECT_FALSE(fs::exists(kArchive));
+}
+
+// With a SHA-256 in the file information, the download computes it and the verification holds
+// the archive to it as well as to the MD5.
+TEST_F(LauncherFlow, ArchiveSha256IsCheckedWhenTheFileInformationGivesOne) {
+  world_->check.sha256 = "2cf24dba5fb0a30e26e83b2ac5b9e29e1b161e5c1fa7425e73043362938b9824";  // "hello"
+  launcher().StartCheck();
+  world_->check.last("needUpdate", kArchive, kMd5OfHello, 5000, 0);
+  ASSERT_EQ(world_->downloader.tasks.size(), 1u);
+  EXPECT_TRUE(world_->downloader.tasks[0].withSha256);
+
+  WriteFile(kArchive, "hello");
+  launcher().VerifyArchive(kArchive, kMd5OfHello);
+  EXPECT_EQ(world_->dialogs.Count(), 0u);
+  EXPECT_EQ(world_->extractor.Tasks().size(), 1u);
+
+  // Same MD5, another SHA-256 (a digest the memo holds for the bytes written): its own box.
+  WriteFile(kArchive, "hello");
+  DigestMemo::Remember(kArchive, ArchiveDigests{kMd5OfHello, std::string(64, '0'), 5});
+  world_->dialogs.answers = {platform::kAnswerRetry};
+  launcher().VerifyArchive(kArchive, kMd5OfHello);
+  ASSERT_EQ(world_->dialogs.Count(), 1u);
+  EXPECT_EQ(world_->dialogs.At(0).text, texts::kSha256Mismatch);
+  EXPECT_FALSE(fs::exists(kArchive));
+  EXPECT_EQ(world_->check.forgotten, std::vector<std::string>{kArchive});
+}
+
+// A memo without the SHA-256 (taken when none was asked for) does not pass a check that needs it.
+TEST_F(LauncherFlow, DigestWithoutSha256IsNotTakenWhenOneIsExpected) {
+  world_->check.sha256 = std::string(64, 'a');
+  launcher().StartCheck();
+  WriteFile(kArchive, "hello");
+  world_->dialogs.answers = {platform::kAnswerRetry};
+  DigestMemo::Remember(kArchive, ArchiveDigests{kMd5OfHello, "", 5});
+  world_->check.last("needUpdate", kArchive, kMd5OfHello, 5, 5);  // complete on disk: verified after the delay
+  for (int i = 0; i < 400 && world_->dialogs.Count() == 0; ++i) std::this_thread::sleep_for(5ms);
+  ASSERT_EQ(world_->dialogs.Count(), 1u);
+  EXPECT_EQ(world_->dialogs.At(0).text, texts::kSha256Mismatch);
+  EXPECT_TRUE(world_->extractor.Tasks().empty());
 }
 
 TEST_F(LauncherFlow, MissingArchiveNeverPassesVerification) {

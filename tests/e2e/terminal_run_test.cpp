@@ -125,6 +125,32 @@ TEST_F(TerminalRunTest, InterruptedDownloadResumesFromThePartialFileAfterRetry) 
   EXPECT_EQ(ReadText(DataFolder() / "version.txt"), "1.0.0");
   EXPECT_EQ(GameRuns(1).size(), 1u);
   EXPECT_FALSE(fs::exists(DownloadFolder()));
+  // The half kept is hashed once when the download goes on; the rest as it arrives; the
+  // verification reads nothing again.
+  EXPECT_NE(run.output.find("hashing the " + std::to_string(half) + " bytes already downloaded"), std::string::npos)
+      << run.output;
+  EXPECT_NE(run.output.find("digest already taken"), std::string::npos) << run.output;
+  EXPECT_EQ(run.output.find("hashing archive"), std::string::npos) << run.output;
+}
+
+// An archive a killed launcher left complete: the check hashes it once, the verification takes that digest.
+TEST_F(TerminalRunTest, CompleteArchiveLeftOnDiskIsHashedOnce) {
+  const std::string md5 = Publish("1.0.0");
+  StartServer();
+  fs::create_directories(DownloadFolder());
+  fs::create_directories(DataFolder());
+  fs::copy_file(ContentChannel() / "res_1_0_0.zip", DownloadFolder() / "res_1_0_0.zip");
+  WriteText(DataFolder() / "downloadRecord", "zipName=MorvanePC1/res_1_0_0.zip\nzipMd5=" + md5 + "\n");
+
+  const LauncherRun run = RunLauncher({});
+
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  EXPECT_TRUE(LogFor(kArchive100).empty()) << "nothing to download";
+  EXPECT_EQ(ReadText(DataFolder() / "version.txt"), "1.0.0");
+  EXPECT_NE(run.output.find("archive MorvanePC1/res_1_0_0.zip is complete, MD5 " + md5), std::string::npos)
+      << run.output;
+  EXPECT_NE(run.output.find("digest already taken: " + md5), std::string::npos) << run.output;
+  EXPECT_EQ(run.output.find("hashing archive"), std::string::npos) << run.output;
 }
 
 TEST_F(TerminalRunTest, WrongDigestShowsTheMismatchAndCancelLeavesTheInstalledGameAlone) {
