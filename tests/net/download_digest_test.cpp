@@ -194,26 +194,4 @@ TEST_F(CutDigestTest, LaterRunResumingACutDownloadHasTheRightDigest) {
   }
 }
 
-// The memo speaks for the bytes it hashed only: a file changed since, even to the same size, has none.
-TEST(DigestMemo, DigestOfAFileChangedSinceIsNotFound) {
-  ScratchDir scratch("digest-memo");
-  const std::string path = scratch.File("a.zip");
-  WriteFileBytes(path, "hello");
-  const auto digests = HashWholeFile(path, true);
-  ASSERT_TRUE(digests.has_value());
-  EXPECT_EQ(digests->md5, "5d41402abc4b2a76b9719d911017c592");
-  EXPECT_EQ(digests->sha256, "2cf24dba5fb0a30e26e83b2ac5b9e29e1b161e5c1fa7425e73043362938b9824");
-  DigestMemo::Remember(path, *digests);
-  ASSERT_TRUE(DigestMemo::Find(path).has_value());
-
-  WriteFileBytes(path, "jello");
-  std::filesystem::last_write_time(path, std::filesystem::last_write_time(path) + std::chrono::seconds(1));
-  EXPECT_FALSE(DigestMemo::Find(path).has_value());
-
-  DigestMemo::Remember(path, ArchiveDigests{"00", "", 4});  // a digest of another length than the file's
-  EXPECT_FALSE(DigestMemo::Find(path).has_value());
-  std::filesystem::remove(path);
-  EXPECT_FALSE(HashWholeFile(path, false).has_value());
-}
-
 }  // namespace
