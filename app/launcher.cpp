@@ -16,6 +16,7 @@
 #include "net/progress_adapter.h"
 #include "package/archive_digest.h"
 #include "package/file_util.h"
+#include "package/staging.h"
 #include "package/zip_util.h"
 #include "platform/dialogs.h"
 #include "platform/files.h"
@@ -139,6 +140,10 @@ void Launcher::OnCheckResult(const std::string& status, const std::string& first
         services_.downloader->RememberPackage(first, second);
         StartVerify(first, second, onDiskBytes);
       } else if (!channelUrls_.empty()) {
+        const std::uint64_t remaining = size > offset ? static_cast<std::uint64_t>(size - offset) : 0;
+        const std::uint64_t archive = size > 0 ? static_cast<std::uint64_t>(size) : 0;
+        if (ReportSpaceShortage({{settings::channelId, InBlocks(remaining)}, {settings::dataFolder, InBlocks(archive)}}))
+          return;
         StartDownload(first, second, size, offset);
       }
       // Without any base URL there is nowhere to download from: the launcher stays in "check".
@@ -243,11 +248,14 @@ void Launcher::VerifyArchive(const std::string& archivePath, const std::string& 
                 expectedSha256_.c_str());
   }
   platform::RemoveFile(archivePath);
+  DiscardStaging(settings::dataFolder);
   services_.checker->ForgetFileInfo(archivePath);
   ShowRetryDialog(md5Matches ? texts::kSha256Mismatch : texts::kDigestMismatch, "");
 }
 
 void Launcher::StartUnzip(const std::string& archivePath) {
+  const std::optional<std::uint64_t> unpacked = UnpackedBytes(archivePath);
+  if (unpacked && ReportSpaceShortage({{settings::dataFolder, *unpacked}})) return;
   splash_->SetFillWidth(0);
   splash_->SetSpeedVisible(false);
   SetStage(kStageUnzip);
@@ -329,6 +337,19 @@ void Launcher::ReportFailedStart(const std::string& gamePath, const platform::Pr
   }
   splash_->SetCloseVisible(true);
   ShowMessage(std::string(texts::kGameStartFailed) + start.reason, "", kOkStyle);
+}
+
+bool Launcher::ReportSpaceShortage(const std::vector<SpaceNeed>& needs) {
+  const std::optional<SpaceShortage> shortage = FindSpaceShortage(needs);
+  if (!shortage) return false;
+  const std::string where = platform::CurrentDirectory() + platform::kPathSeparator + shortage->folder;
+  std::printf("not enough space in %s: %llu bytes needed, %llu available\n", where.c_str(),
+              static_cast<unsigned long long>(shortage->needed), static_cast<unsigned long long>(shortage->available));
+  ShowRetryDialog(std::string(texts::kSpaceShortHead) + FormatBytes(shortage->needed) + texts::kSpaceAvailable +
+                      FormatBytes(shortage->available) + texts::kSpaceWhere + platform::Utf8ToGbk(where) +
+                      texts::kSpaceShortTail,
+                  texts::kCaptionError);
+  return true;
 }
 
 int Launcher::ShowRetryDialog(const std::string& message, const std::string& caption) {

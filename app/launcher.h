@@ -17,6 +17,7 @@
 #include "app/game_control.h"
 #include "app/settings.h"
 #include "net/package_downloader.h"
+#include "package/disk_space.h"
 #include "package/package_extractor.h"
 #include "ui/splash_state.h"
 #include "update/update_check.h"
@@ -80,6 +81,9 @@ class Launcher {
   void SetFillWidth(double done, double total);
   void ShowMessage(const std::string& text, const std::string& caption, unsigned style);
   std::vector<std::size_t> DownloadOrder() const;
+  // The Retry/Cancel box saying how much room is needed and where, when a volume lacks it.
+  // True when the box was shown (the flow went on from its answer).
+  bool ReportSpaceShortage(const std::vector<SpaceNeed>& needs);
   // The box with the system's reason; deletes the game only when the system blamed the file itself.
   void ReportFailedStart(const std::string& gamePath, const platform::ProcessStart& start);
 

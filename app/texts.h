@@ -61,6 +61,14 @@ extern const char* const kNoticeLine1;
 extern const char* const kNoticeLine2;
 // 下载中....
 extern const char* const kDownloading;
+// 磁盘空间不足，需要
+extern const char* const kSpaceShortHead;
+// ，可用
+extern const char* const kSpaceAvailable;
+// \n位置：
+extern const char* const kSpaceWhere;
+// \n请清理磁盘后点击重试
+extern const char* const kSpaceShortTail;
 
 // 重试
 extern const char* const kButtonRetry;

@@ -7,6 +7,7 @@
 #include "app/settings.h"
 #include "net/background_tasks.h"
 #include "net/download_record.h"
+#include "package/staging.h"
 #include "package/zip_util.h"
 #include "update/record_keys.h"
 
@@ -40,6 +41,6 @@ void ZipPackageExtractor::Start(UnzipTask task) {
   task.callback = ClearingMarkOnSuccess(std::move(task.callback));
   // The worker owns the task; the outcome arrives only through the task's callback.
   RunDetached([task = std::move(task)] {
-    if (MarkExtracting(task)) ZipUtil::UnzipAll(task);
+    if (MarkExtracting(task)) InstallThroughStaging(task);
   });
 }

@@ -50,6 +50,12 @@ bool RemoveEmptyDirectory(const std::string& path);
 bool RemovePathNoFollow(const std::string& path);
 // Replaces `to` with `from` in one step, so readers see the old or the new file, never half of one.
 bool SwapInFile(const std::string& from, const std::string& to);
+// Gives `from` the name `to` within one file system, replacing a file there; no flush, so a
+// commit of many files costs one rename each. False when the system refused.
+bool MoveIntoPlace(const std::string& from, const std::string& to);
+// The room left for this user on the volume holding `path`, and a text that is equal for two
+// paths exactly when they lie on the same volume. False when the path's volume cannot be asked.
+bool FreeSpace(const std::string& path, std::uint64_t* available, std::string* volume);
 // False when the directory cannot be enumerated. "." and ".." are never listed.
 bool ListDirectory(const std::string& directory, std::vector<DirEntry>* entries);
 // The process's current directory; empty when it cannot be read.

@@ -1,6 +1,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -136,6 +137,19 @@ bool SwapInFile(const std::string& from, const std::string& to) {
     close(fd);
   }
   return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool MoveIntoPlace(const std::string& from, const std::string& to) {
+  return std::rename(from.c_str(), to.c_str()) == 0;
+}
+
+bool FreeSpace(const std::string& path, std::uint64_t* available, std::string* volume) {
+  struct statvfs space {};
+  struct stat info {};
+  if (statvfs(path.c_str(), &space) != 0 || stat(path.c_str(), &info) != 0) return false;
+  *available = static_cast<std::uint64_t>(space.f_bavail) * static_cast<std::uint64_t>(space.f_frsize);
+  *volume = std::to_string(static_cast<unsigned long long>(info.st_dev));
+  return true;
 }
 
 bool ListDirectory(const std::string& directory, std::vector<DirEntry>* entries) {

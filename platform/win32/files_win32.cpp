@@ -153,6 +153,28 @@ bool SwapInFile(const std::string& from, const std::string& to) {
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
+bool MoveIntoPlace(const std::string& from, const std::string& to) {
+  const std::wstring source = WidePath(from);
+  const std::wstring target = WidePath(to);
+  if (MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0) return true;
+  // A read-only file of an earlier release refuses to be replaced; its attribute goes first.
+  const DWORD attributes = GetFileAttributesW(target.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_READONLY) == 0) return false;
+  SetFileAttributesW(target.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY));
+  return MoveFileExW(source.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+bool FreeSpace(const std::string& path, std::uint64_t* available, std::string* volume) {
+  const std::wstring wide = WidePath(path);
+  ULARGE_INTEGER free{};
+  if (GetDiskFreeSpaceExW(wide.c_str(), &free, nullptr, nullptr) == 0) return false;
+  std::vector<wchar_t> root(wide.size() + MAX_PATH + 1);  // a relative path's root can be longer than it
+  if (GetVolumePathNameW(wide.c_str(), root.data(), static_cast<DWORD>(root.size())) == 0) return false;
+  *available = free.QuadPart;
+  *volume = WideToUtf8(root.data());
+  return true;
+}
+
 bool ListDirectory(const std::string& directory, std::vector<DirEntry>* entries) {
   WIN32_FIND_DATAW data{};
   UniqueFind search(FindFirstFileW(WidePath(SearchPattern(directory)).c_str(), &data));

@@ -59,6 +59,7 @@ Release MakeRelease(const std::filesystem::path& root, const std::string& versio
     release.smallFileNames.emplace_back(name);
   }
   files.emplace_back("sub/deeper/readme.txt", "release " + version + "\n");
+  if (shape.zeroBytes > 0) files.emplace_back("zeros.bin", std::string(shape.zeroBytes, '\0'));
 
   std::ostringstream manifest;
   manifest << "version " << version << "\n";

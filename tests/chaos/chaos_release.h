@@ -15,6 +15,9 @@ struct ReleaseShape {
   std::size_t blobBytes = 1024 * 1024;
   std::size_t smallFiles = 150;
   std::size_t smallFileBytes = 2048;
+  // A file of zeros that deflates to almost nothing: the unpacked files then need far more
+  // room than the archive.
+  std::size_t zeroBytes = 0;
 };
 
 struct Release {

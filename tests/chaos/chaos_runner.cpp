@@ -4,7 +4,8 @@
 //   stalled   the server stops sending for 1.5 s (the download must survive it) or for 6.5 s
 //             (the launcher abandons the transfer below 1 byte/s for 5 s and asks to retry)
 //   killed    the launcher gets SIGKILL while the archive transfer is stalled at a random byte,
-//             after the k-th file of the extraction was opened, or at a random moment
+//             after the k-th file was unpacked into the staging folder, after the k-th file
+//             of the commit was moved into the data folder, or at a random moment
 // Dialogs are answered Retry or Cancel at random; after a Cancel or a kill the launcher is
 // started again. Every run must end with the game started, reporting the exact published tree
 // (the chaos game checks every file against its manifest before anything else), and the data
@@ -29,6 +30,7 @@
 #include <vector>
 
 #include "app/settings.h"
+#include "package/staging.h"
 #include "tests/chaos/chaos_release.h"
 #include "tests/chaos/chaos_server.h"
 #include "tests/chaos/extraction_watch.h"
@@ -46,7 +48,21 @@ using testsupport::Fault;
 constexpr int kMaxStartsPerRun = 10;
 constexpr int kLauncherDeadlineMs = 120000;
 
-enum class FaultKind { kClose, kStallShort, kStallAbort, kKillInDownload, kKillInExtraction, kKillEarly };
+enum class FaultKind {
+  kClose,
+  kStallShort,
+  kStallAbort,
+  kKillInDownload,
+  kKillInExtraction,
+  kKillInCommit,
+  kKillEarly,
+};
+constexpr int kFaultKinds = 7;
+
+// Kills that wait for a file of the install rather than for the server.
+bool KillsDuringInstall(FaultKind kind) {
+  return kind == FaultKind::kKillInExtraction || kind == FaultKind::kKillInCommit || kind == FaultKind::kKillEarly;
+}
 
 const char* NameOf(FaultKind kind) {
   switch (kind) {
@@ -60,6 +76,8 @@ const char* NameOf(FaultKind kind) {
       return "killed in download";
     case FaultKind::kKillInExtraction:
       return "killed in extraction";
+    case FaultKind::kKillInCommit:
+      return "killed in commit";
     case FaultKind::kKillEarly:
       return "killed at random";
   }
@@ -70,7 +88,7 @@ struct Figures {
   int runs = 0;
   int passed = 0;
   int faultsInjected = 0;
-  int faultsByKind[6] = {};
+  int faultsByKind[kFaultKinds] = {};
   int launcherStarts = 0;
   int gameStarts = 0;
   int installsVerified = 0;
@@ -167,8 +185,10 @@ class ChaosSuite {
         plan.push_back(FaultKind::kStallAbort);
       else if (pick < 70)
         plan.push_back(FaultKind::kKillInDownload);
-      else if (pick < 90)
+      else if (pick < 81)
         plan.push_back(FaultKind::kKillInExtraction);
+      else if (pick < 92)
+        plan.push_back(FaultKind::kKillInCommit);
       else
         plan.push_back(FaultKind::kKillEarly);
     }
@@ -292,7 +312,8 @@ class ChaosSuite {
   bool RunLauncher(const chaos::Release& release, std::deque<FaultKind>* plan) {
     ++figures_.launcherStarts;
     std::set<std::string> smallFiles(release.smallFileNames.begin(), release.smallFileNames.end());
-    chaos::ExtractionWatch watch(smallFiles);
+    chaos::ExtractionWatch staged(smallFiles, chaos::ExtractionWatch::Arrival::kCreated);
+    chaos::ExtractionWatch committed(smallFiles, chaos::ExtractionWatch::Arrival::kMovedIn);
     std::unique_ptr<chaos::LauncherProcess> process = StartWhenAlone();
     chaos::LauncherProcess& launcher = *process;
     const auto started = Clock::now();
@@ -318,7 +339,7 @@ class ChaosSuite {
         armed = true;
         consumed = false;
         const FaultKind kind = plan->front();
-        if (kind == FaultKind::kKillInExtraction)
+        if (kind == FaultKind::kKillInExtraction || kind == FaultKind::kKillInCommit)
           killAfterFiles = Uniform(1, static_cast<int>(smallFiles.size()));
         else if (kind == FaultKind::kKillEarly)
           killAfterMs = Uniform(50, 3000);
@@ -329,8 +350,10 @@ class ChaosSuite {
       if (armed) {
         const FaultKind kind = plan->front();
         const int requests = server_.RequestCount(release.zipName);
-        if (kind == FaultKind::kKillInExtraction) {
-          watch.Attach(Work() / settings::dataFolder);
+        if (kind == FaultKind::kKillInExtraction || kind == FaultKind::kKillInCommit) {
+          chaos::ExtractionWatch& watch = kind == FaultKind::kKillInExtraction ? staged : committed;
+          const auto data = Work() / settings::dataFolder;
+          watch.Attach(kind == FaultKind::kKillInExtraction ? data / kStagingFolderName : data);
           if (watch.Poll() >= killAfterFiles) {
             launcher.Kill(SIGKILL);
             killedByUs = true;
@@ -383,10 +406,10 @@ class ChaosSuite {
       }
     }
     // A fault armed on the server but never requested must not leak into the next start.
-    if (armed && !consumed && plan->front() != FaultKind::kKillInExtraction && plan->front() != FaultKind::kKillEarly) {
+    if (armed && !consumed && !KillsDuringInstall(plan->front())) {
       server_.ClearFault(release.zipName);
     }
-    if (armed && (plan->front() == FaultKind::kKillInExtraction || plan->front() == FaultKind::kKillEarly)) {
+    if (armed && KillsDuringInstall(plan->front())) {
       plan->pop_front();  // the launcher got past the point where it would have been killed
     }
     lastOutput_ = launcher.Output();
@@ -432,7 +455,7 @@ int main(int argc, char** argv) {
 
   std::printf("chaos: runs %d, passed %d\n", f.runs, f.passed);
   std::printf("chaos: faults injected %d (", f.faultsInjected);
-  for (int kind = 0; kind < 6; ++kind) {
+  for (int kind = 0; kind < kFaultKinds; ++kind) {
     std::printf("%s%s %d", kind == 0 ? "" : ", ", NameOf(static_cast<FaultKind>(kind)), f.faultsByKind[kind]);
   }
   std::printf(")\n");

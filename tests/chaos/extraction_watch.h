@@ -1,6 +1,6 @@
-// Watches a folder (not its subfolders) for files being created, so that a test can kill the
-// launcher after exactly the k-th file of an extraction was opened: the kill lands at a chosen
-// point of an extraction that takes only milliseconds.
+// Watches a folder (not its subfolders) for files arriving, so that a test can kill the
+// launcher after exactly the k-th file of an install: the kill lands at a chosen point of an
+// unpacking or a commit that takes only milliseconds.
 #pragma once
 
 #include <filesystem>
@@ -11,22 +11,31 @@ namespace chaos {
 
 class ExtractionWatch {
  public:
-  // Counts creations of files named in `names`.
-  explicit ExtractionWatch(std::set<std::string> names);
+  enum class Arrival {
+    kCreated,  // made in the folder: files unpacked into the staging folder
+    kMovedIn,  // renamed into the folder: files committed into the data folder
+  };
+  // Counts arrivals of files named in `names`, each name once.
+  explicit ExtractionWatch(std::set<std::string> names, Arrival arrival = Arrival::kCreated);
   ~ExtractionWatch();
   ExtractionWatch(const ExtractionWatch&) = delete;
   ExtractionWatch& operator=(const ExtractionWatch&) = delete;
 
-  // Starts watching once `folder` exists; call repeatedly until it answers true.
+  // Starts watching once `folder` exists; call repeatedly until it answers true. Files created
+  // in it before the watch began are counted too, so a folder made just before its files are
+  // written loses none of them.
   bool Attach(const std::filesystem::path& folder);
-  // Reads pending events without waiting; returns the creations counted so far.
+  // Reads pending events without waiting; returns the arrivals counted so far.
   int Poll();
 
  private:
+  void Count(const std::string& name);
+
   std::set<std::string> names_;
+  Arrival arrival_;
   int inotify_ = -1;
   int watch_ = -1;
-  int created_ = 0;
+  std::set<std::string> arrived_;
 };
 
 }  // namespace chaos

@@ -1,0 +1,35 @@
+// Installing a package in two steps: unpack into a staging folder inside the data folder, then
+// commit the staged files into place by renames.
+//
+// Policy: while entries are being inflated and checked, nothing of the installed tree changes;
+// a failed or interrupted unpacking costs the staging folder only. The commit renames within
+// one file system, folders before what they hold, and replaces links or folders in a file's
+// place (and links or files in a folder's place) without following them, exactly as unpacking
+// in place does. The caller holds the record's "not installed yet" mark across both steps, so a
+// run killed at any moment leaves the mark, and the next run unpacks and commits anew.
+#pragma once
+
+#include <string>
+
+#include "package/unzip_callback.h"
+
+// The staging folder's name inside the data folder; an archive entry of this name is refused.
+inline constexpr const char* kStagingFolderName = ".staging";
+
+// Where the files of `destination` are staged.
+std::string StagingFolderOf(const std::string& destination);
+
+// Removes the staging folder of `destination` with all in it, never through a link. False when
+// something stays.
+bool DiscardStaging(const std::string& destination);
+
+// Moves everything below `staging` to the same place below `destination`, reporting ("unzip",
+// path, done, total) after each path. False, with the text of the "fail" payload in `failure`,
+// when a path cannot be moved; the paths moved before it stay moved.
+bool CommitStaged(const std::string& staging, const std::string& destination, const UnzipCallback& callback,
+                  std::string& failure);
+
+// The whole install of `task`: staging emptied, the archive unpacked into it (as
+// ZipUtil::UnzipAll), committed, and the staging folder removed, with exactly one final call.
+// False after a "fail".
+bool InstallThroughStaging(const UnzipTask& task);
