@@ -1,11 +1,12 @@
-// Archive digest speed against md5sum on one generated file.
+// Archive digest speed against md5sum and sha256sum on one generated file.
 //
 //   md5_bench [--megabytes M] [--runs R]
 //
 // Writes M MiB of random bytes, then digests the file R times with FileUtil::Md5 and with
-// "md5sum", alternating, each in a fresh process so that its peak memory is its own.
-// Prints the median times, their ratio (target: at most 1.1) and each side's peak memory,
-// which must stay flat whatever the file's size.
+// "md5sum", alternating, each in a fresh process so that its peak memory is its own; then the
+// same for the archive's SHA-256 (the system's SHA-256 stream the download feeds) against
+// "sha256sum". Prints the median times, their ratios (target: at most 1.1) and each side's peak
+// memory, which must stay flat whatever the file's size.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,6 +23,7 @@
 
 #include "bench/bench_stats.h"
 #include "package/file_util.h"
+#include "platform/hash_stream.h"
 
 namespace {
 
@@ -45,7 +47,7 @@ Run Measure(Work work) {
     _exit(0);
   }
   close(channel[1]);
-  char buffer[64] = {};
+  char buffer[80] = {};
   const ssize_t got = read(channel[0], buffer, sizeof buffer - 1);
   close(channel[0]);
   int status = 0;
@@ -54,16 +56,52 @@ Run Measure(Work work) {
   Run run;
   run.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   run.peakKib = usage.ru_maxrss;
-  if (got > 0) run.digest.assign(buffer, static_cast<std::size_t>(std::min<ssize_t>(got, 32)));
+  if (got > 0) run.digest.assign(buffer, static_cast<std::size_t>(std::min<ssize_t>(got, 64)));
   return run;
 }
 
-std::string Md5sum(const std::string& path) {
-  std::FILE* out = popen(("exec md5sum '" + path + "'").c_str(), "r");
-  char digest[33] = {};
-  if (out == nullptr || std::fread(digest, 1, 32, out) != 32) digest[0] = '\0';
+// The first `length` characters `tool` prints for the file: its digest.
+std::string ToolDigest(const char* tool, const std::string& path, std::size_t length) {
+  std::FILE* out = popen(("exec " + std::string(tool) + " '" + path + "'").c_str(), "r");
+  std::string digest(length, '\0');
+  if (out == nullptr || std::fread(digest.data(), 1, length, out) != length) digest.clear();
   if (out != nullptr) pclose(out);
   return digest;
+}
+
+// The file through the SHA-256 stream, in the blocks the download's catch-up reads.
+std::string Sha256OfFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  platform::HashStream stream(platform::HashKind::Sha256);
+  std::vector<char> block(1024 * 1024);
+  while (in) {
+    in.read(block.data(), static_cast<std::streamsize>(block.size()));
+    stream.Update(block.data(), static_cast<std::size_t>(in.gcount()));
+  }
+  return stream.Finish();
+}
+
+struct Side {
+  std::vector<double> seconds;
+  long peakKib = 0;
+  void Add(const Run& run) {
+    seconds.push_back(run.seconds);
+    peakKib = std::max(peakKib, run.peakKib);
+  }
+};
+
+// Alternates the two sides `runs` times; false when a digest is missing or they differ.
+template <typename Ours, typename Theirs>
+bool Compare(int runs, Side& ours, Side& theirs, Ours oursWork, Theirs theirsWork) {
+  bool agree = true;
+  for (int i = 0; i < runs; ++i) {
+    const Run a = Measure(oursWork);
+    const Run b = Measure(theirsWork);
+    agree = agree && !a.digest.empty() && a.digest == b.digest;
+    ours.Add(a);
+    theirs.Add(b);
+  }
+  return agree;
 }
 
 }  // namespace
@@ -86,27 +124,30 @@ int main(int argc, char** argv) {
       out.write(reinterpret_cast<const char*>(block.data()), static_cast<std::streamsize>(block.size() * 8));
     }
   }
-  std::vector<double> ours, theirs;
-  long oursPeak = 0, theirsPeak = 0;
-  bool agree = true;
-  for (int i = 0; i < runs; ++i) {
-    // stdout of the digest's diagnostic line is not part of the measurement.
-    const Run a = Measure([&] {
-      std::freopen("/dev/null", "w", stdout);
-      return FileUtil::Md5(path.string());
-    });
-    const Run b = Measure([&] { return Md5sum(path.string()); });
-    agree = agree && !a.digest.empty() && a.digest == b.digest;
-    ours.push_back(a.seconds);
-    theirs.push_back(b.seconds);
-    oursPeak = std::max(oursPeak, a.peakKib);
-    theirsPeak = std::max(theirsPeak, b.peakKib);
-  }
+  Side md5Ours, md5Tool, shaOurs, shaTool;
+  // stdout of the digest's diagnostic line is not part of the measurement.
+  const bool md5Agree = Compare(
+      runs, md5Ours, md5Tool,
+      [&] {
+        std::freopen("/dev/null", "w", stdout);
+        return FileUtil::Md5(path.string());
+      },
+      [&] { return ToolDigest("md5sum", path.string(), 32); });
+  const bool shaAgree = Compare(
+      runs, shaOurs, shaTool, [&] { return Sha256OfFile(path.string()); },
+      [&] { return ToolDigest("sha256sum", path.string(), 64); });
   std::filesystem::remove(path);
-  std::printf("file: %lld MiB, %d runs, digests %s\n", megabytes, runs, agree ? "agree" : "DIFFER");
-  std::printf("FileUtil::Md5  median %.3f s  peak %ld KiB\n", Median(ours), oursPeak);
-  std::printf("md5sum         median %.3f s  peak %ld KiB (includes the forking bench process)\n", Median(theirs),
-              theirsPeak);
-  std::printf("ratio (launcher / md5sum): %.3f\n", Median(ours) / Median(theirs));
-  return agree ? 0 : 1;
+  const double perGiB = 1024.0 / static_cast<double>(megabytes);
+  std::printf("file: %lld MiB, %d runs, MD5 digests %s, SHA-256 digests %s\n", megabytes, runs,
+              md5Agree ? "agree" : "DIFFER", shaAgree ? "agree" : "DIFFER");
+  std::printf("FileUtil::Md5  median %.3f s  peak %ld KiB\n", Median(md5Ours.seconds), md5Ours.peakKib);
+  std::printf("md5sum         median %.3f s  peak %ld KiB (includes the forking bench process)\n",
+              Median(md5Tool.seconds), md5Tool.peakKib);
+  std::printf("ratio (launcher / md5sum): %.3f\n", Median(md5Ours.seconds) / Median(md5Tool.seconds));
+  std::printf("SHA-256 stream median %.3f s (%.2f s per GiB)  peak %ld KiB\n", Median(shaOurs.seconds),
+              Median(shaOurs.seconds) * perGiB, shaOurs.peakKib);
+  std::printf("sha256sum      median %.3f s (%.2f s per GiB)  peak %ld KiB\n", Median(shaTool.seconds),
+              Median(shaTool.seconds) * perGiB, shaTool.peakKib);
+  std::printf("ratio (launcher / sha256sum): %.3f\n", Median(shaOurs.seconds) / Median(shaTool.seconds));
+  return md5Agree && shaAgree ? 0 : 1;
 }

@@ -19,6 +19,8 @@
 # (/usr/bin/time). The packages (half of their bytes random, half text that deflates about 3:1,
 # several hundred files) are made once with launcher-publish and kept in UPDATE_BENCH_CACHE
 # (/tmp/update-bench-cache), so a run before and after a change measures the same archives.
+# UPDATE_BENCH_BEFORE names a second launcher (the build before a change): it runs beside the
+# first, run for run, and gets rows of its own, so both tables come from the same machine load.
 set -euo pipefail
 launcher=$(realpath "$1")
 publish=$(realpath "$2")
@@ -129,14 +131,14 @@ median() { sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (
 
 # One launcher run from an empty working folder; prints "seconds peak-KiB". Fails when the game
 # was not installed.
-run_launcher() {  # <zip>
+run_launcher() {  # <zip> <launcher>
   local run=$work/run
   rm -rf "$run"
   mkdir -p "$run"
   local started ended
   started=$(now)
   (cd "$run" && env -u DISPLAY -u WAYLAND_DISPLAY /usr/bin/time -f '%M' -o "$work/rss" \
-    timeout -s KILL 600 "$launcher" </dev/null >"$work/launcher.log" 2>&1) || true
+    timeout -s KILL 600 "$2" </dev/null >"$work/launcher.log" 2>&1) || true
   ended=$(now)
   if ! [ -f "$run/Tessarine_MorvanePC1/version.txt" ] || [ -e "$run/MorvanePC1/$1" ]; then
     echo "launcher run did not install the package:" >&2
@@ -170,7 +172,11 @@ run_by_hand() {  # <url> <md5>
 
 printf 'fixed waits of the flow: %s s (2 x 500 ms before the documents, 900 ms before the digest, 700 ms exit)\n' \
   "$fixed_waits"
-printf '%-6s %-10s %9s %9s %9s %11s %11s %10s\n' size rate launcher curl c+m+u "l/(curl+w)" "l/(cmu+w)" "peak MiB"
+printf '%-6s %-10s %-7s %9s %9s %9s %11s %11s %10s\n' size rate build launcher curl c+m+u "l/(curl+w)" "l/(cmu+w)" \
+  "peak MiB"
+builds="after"
+[ -n "${UPDATE_BENCH_BEFORE:-}" ] && builds="before after"
+launcher_of() { [ "$1" = before ] && realpath "$UPDATE_BENCH_BEFORE" || echo "$launcher"; }
 for size in $sizes; do
   content=$(content_for "$size")
   zip=$(cd "$content/MorvanePC1" && ls res_*.zip)
@@ -180,22 +186,27 @@ for size in $sizes; do
     directives=
     [ "$rate" = 100m ] && directives='location ~ \.zip$ { limit_rate 100m; }'
     start_nginx "$content" "$directives"
-    : >"$work/launcher.times"; : >"$work/peaks"; : >"$work/curl.times"; : >"$work/hand.times"
+    : >"$work/curl.times"; : >"$work/hand.times"
+    for build in $builds; do : >"$work/$build.times"; : >"$work/$build.peaks"; done
     for _ in $(seq "$runs"); do
-      one=$(run_launcher "$zip")
-      echo "${one% *}" >>"$work/launcher.times"
-      echo "${one#* }" >>"$work/peaks"
+      for build in $builds; do
+        one=$(run_launcher "$zip" "$(launcher_of "$build")")
+        echo "${one% *}" >>"$work/$build.times"
+        echo "${one#* }" >>"$work/$build.peaks"
+      done
       run_curl "$url" >>"$work/curl.times"
       run_by_hand "$url" "$md5" >>"$work/hand.times"
     done
     stop_nginx
-    l=$(median <"$work/launcher.times")
     c=$(median <"$work/curl.times")
     h=$(median <"$work/hand.times")
-    peak=$(sort -n "$work/peaks" | tail -1)
-    printf '%-6s %-10s %8.2fs %8.2fs %8.2fs %11.3f %11.3f %10.1f\n' "${size}M" "$rate" "$l" "$c" "$h" \
-      "$(echo "$l / ($c + $fixed_waits)" | bc -l)" "$(echo "$l / ($h + $fixed_waits)" | bc -l)" \
-      "$(echo "$peak / 1024" | bc -l)"
+    for build in $builds; do
+      l=$(median <"$work/$build.times")
+      peak=$(sort -n "$work/$build.peaks" | tail -1)
+      printf '%-6s %-10s %-7s %8.2fs %8.2fs %8.2fs %11.3f %11.3f %10.1f\n' "${size}M" "$rate" "$build" "$l" "$c" "$h" \
+        "$(echo "$l / ($c + $fixed_waits)" | bc -l)" "$(echo "$l / ($h + $fixed_waits)" | bc -l)" \
+        "$(echo "$peak / 1024" | bc -l)"
+    done
   done
 done
 echo "targets at 1024M: 100m l/(curl+w) <= 1.10; unlimited l/(cmu+w) <= 0.75; peak < 64 MiB in every row"
