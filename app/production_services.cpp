@@ -13,6 +13,8 @@ std::unique_ptr<UpdateCheck> MakeUpdateCheck(SplashState* splash) {
   CheckOptions options;
   options.baseUrls = settings::baseUrls;
   options.splash = splash;
+  options.releasePublicKey = settings::releasePublicKey;
+  options.serialStorePath = settings::releaseSerialPath;
   return std::make_unique<Check>(std::move(options));
 }
 

@@ -14,6 +14,10 @@ extern const std::string localConfigName;    // optional local override of the c
 extern const std::string downloadRecordPath;
 extern const std::vector<std::string> baseUrls;
 extern const bool verifyTls;
+// Base64 of the release signing key; empty: no document is checked against a signature.
+extern const std::string releasePublicKey;
+// The highest configuration serial accepted, kept by a launcher with a release key.
+extern const std::string releaseSerialPath;
 // The archive's stall window: a transfer slower than this rate for this long has failed.
 extern const long archiveStallBytesPerSecond;
 extern const long archiveStallSeconds;

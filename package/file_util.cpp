@@ -27,6 +27,13 @@ std::string FileUtil::ReadAll(const std::string& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
+std::string FileUtil::ReadBytes(const std::string& path) {
+  if (!Exists(path) || platform::IsDirectory(path)) return {};
+  std::ifstream in(platform::NativePath(path), std::ios::binary);
+  if (!in) return {};
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
 namespace {
 
 struct StreamCloser {
@@ -49,12 +56,23 @@ std::string InTextMode(const std::string& text) {
 }
 
 // A new file under `path` holding `text`; a link at the path is replaced, never written through.
-bool WriteNewFile(const std::string& path, const std::string& text) {
+bool WriteNewFile(const std::string& path, const std::string& text, bool textMode = true) {
   std::unique_ptr<std::FILE, StreamCloser> out(platform::OpenFileNoFollow(path, platform::WriteMode::Replace));
   if (!out) return false;
-  const std::string bytes = InTextMode(text);
+  const std::string bytes = textMode ? InTextMode(text) : text;
   const bool written = std::fwrite(bytes.data(), 1, bytes.size(), out.get()) == bytes.size();
   return std::fclose(out.release()) == 0 && written;
+}
+
+bool WriteAtomically(const std::string& path, const std::string& text, bool textMode) {
+  const std::string temporary = path + ".tmp";
+  if (!WriteNewFile(temporary, text, textMode)) {
+    platform::RemoveFile(temporary);
+    return false;
+  }
+  if (platform::SwapInFile(temporary, path)) return true;
+  platform::RemoveFile(temporary);
+  return false;
 }
 
 }  // namespace
@@ -62,14 +80,11 @@ bool WriteNewFile(const std::string& path, const std::string& text) {
 void FileUtil::WriteAll(const std::string& path, const std::string& text) { WriteNewFile(path, text); }
 
 bool FileUtil::WriteAllAtomically(const std::string& path, const std::string& text) {
-  const std::string temporary = path + ".tmp";
-  if (!WriteNewFile(temporary, text)) {
-    platform::RemoveFile(temporary);
-    return false;
-  }
-  if (platform::SwapInFile(temporary, path)) return true;
-  platform::RemoveFile(temporary);
-  return false;
+  return WriteAtomically(path, text, true);
+}
+
+bool FileUtil::WriteBytesAtomically(const std::string& path, const std::string& bytes) {
+  return WriteAtomically(path, bytes, false);
 }
 
 bool FileUtil::CreateDir(const std::string& path) {

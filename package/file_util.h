@@ -20,12 +20,16 @@ class FileUtil {
   static std::uint64_t Size(const std::string& path);
   // The whole file read in text mode; empty when it does not exist.
   static std::string ReadAll(const std::string& path);
+  // The file's exact bytes (no line-end conversion on any system); empty when it cannot be read.
+  static std::string ReadBytes(const std::string& path);
   // Replaces the file (a link at the path included, never its target) by one holding the text
   // in text mode; silently skipped when it cannot be made.
   static void WriteAll(const std::string& path, const std::string& text);
   // Writes beside the file, then replaces it, so a crash leaves the old or the new content, never a torn one.
   // False when nothing could be written.
   static bool WriteAllAtomically(const std::string& path, const std::string& text);
+  // WriteAllAtomically for exact bytes: no line-end conversion on any system.
+  static bool WriteBytesAtomically(const std::string& path, const std::string& bytes);
   // Creates exactly one level; false (with a line on standard output) when it fails or exists already.
   static bool CreateDir(const std::string& path);
   static std::vector<std::string> ListFiles(const std::string& directory);

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the launcher's Windows libraries from Debian's source packages with the mingw-w64
-# cross compilers: static zlib and a static libcurl with Schannel TLS and only HTTP(S).
+# cross compilers: static zlib, a static libcurl with Schannel TLS and only HTTP(S), and a static
+# libsodium for the release signatures.
 # RapidJSON is header-only: Debian's headers are linked into the prefix. The result is a cache under the build tree; when it is
 # complete the script does nothing.
 #
@@ -20,7 +21,7 @@ triplet=x86_64-w64-mingw32
 jobs="$(nproc)"
 
 # Bump when the recipe below changes, so caches built by an older recipe are rebuilt.
-recipe=5
+recipe=6
 stamp="$prefix/.complete-$recipe"
 
 mkdir -p "$cache"
@@ -35,11 +36,12 @@ fi
 log() { echo "windows deps: $*"; }
 
 fetch_sources() {
-  bash "$root/scripts/debian-source.sh" "$sources" zlib curl
+  bash "$root/scripts/debian-source.sh" "$sources" zlib curl libsodium
   rm -rf "$work"
   mkdir -p "$work"
   bash "$root/scripts/debian-source.sh" --extract "$sources" zlib "$work/zlib"
   bash "$root/scripts/debian-source.sh" --extract "$sources" curl "$work/curl"
+  bash "$root/scripts/debian-source.sh" --extract "$sources" libsodium "$work/libsodium"
 }
 
 build_zlib() {
@@ -78,6 +80,20 @@ build_curl() {
   test -f "$prefix/lib/libcurl.a"
 }
 
+build_libsodium() {
+  log "libsodium (static)"
+  # Debian's source carries no generated configure script: autoreconf makes it (autoconf,
+  # automake, libtool); the autotools build then cross-compiles as shipped, the library only.
+  (cd "$work/libsodium" &&
+    autoreconf -fi >"$work/libsodium-autoreconf.log" 2>&1 || { tail -40 "$work/libsodium-autoreconf.log"; exit 1; }
+    CC=$triplet-gcc-posix AR=$triplet-ar RANLIB=$triplet-ranlib CFLAGS="-O2" \
+      ./configure --host=$triplet --prefix="$prefix" --disable-shared --enable-static \
+      --disable-dependency-tracking >"$work/libsodium-configure.log" 2>&1 || { tail -40 "$work/libsodium-configure.log"; exit 1; }
+    make -j"$jobs" >"$work/libsodium-build.log" 2>&1 || { tail -40 "$work/libsodium-build.log"; exit 1; }
+    make install >/dev/null)
+  test -f "$prefix/lib/libsodium.a"
+}
+
 link_rapidjson() {
   # Header-only; the cross build sees only its own roots, so Debian's headers are linked in.
   mkdir -p "$prefix/include"
@@ -91,6 +107,7 @@ mkdir -p "$prefix/lib/pkgconfig" "$prefix/include"
 fetch_sources
 build_zlib
 build_curl
+build_libsodium
 link_rapidjson
 rm -rf "$work"
 touch "$stamp"

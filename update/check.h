@@ -8,15 +8,23 @@
 //   OnFileInfo: remember the text for the cache, then Evaluate on its own thread, which
 //          reports exactly one row to the controller: "notNeedUpdate", "needUpdate" or "error".
 // A spent failover budget asks Retry/Cancel; Retry repeats the step that timed out.
+//
+// With a release key (CheckOptions::releasePublicKey) every document is first checked by the
+// rules of update/release_rules.h: the server's are followed by their "<path>.sig" through the
+// same failover, the local overrides and the cached file information need theirs beside them.
+// A refusal is the "error" row naming the rule. Without a key nothing of this happens: the
+// signature files and the documents' new members are ignored, exactly as before they existed.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "update/failover.h"
+#include "update/release_rules.h"
 #include "update/result_callback.h"
 #include "update/update_check.h"
 
@@ -37,6 +45,8 @@ struct FileInfo {
 struct FileInfoSource {
   std::string kind;
   std::string path;
+  std::string version;  // dotted: the version whose file information this is
+  std::string text;     // the cache's text, read (and with a release key, verified) once
 };
 
 struct CheckOptions {
@@ -45,6 +55,10 @@ struct CheckOptions {
   SplashState* splash = nullptr;  // its close button is shown with the time-out dialog
   // Milliseconds since 1970 UTC; the cache's age is measured against it.
   std::function<std::uint64_t()> nowMs;
+  // Base64 of the release signing key; empty: documents are taken unsigned, as always.
+  std::string releasePublicKey;
+  // The highest configuration serial accepted (used only with a release key).
+  std::string serialStorePath;
 };
 
 class Check : public UpdateCheck {
@@ -72,7 +86,8 @@ class Check : public UpdateCheck {
 
   // Throws on a text that is not a JSON object, on members of the wrong type, on a negative
   // size and on an archive name other than a plain file name in the download folder.
-  static FileInfo ParseFileInfo(const std::string& text);
+  // With `withSha256`, "zipSha256" (64 hex digits, either case) is read into the result.
+  static FileInfo ParseFileInfo(const std::string& text, bool withSha256 = false);
   // The record names this archive and digest, no extraction was left unfinished, and the
   // archive on disk (if any) is not larger than expected.
   static bool IsInstalled(const std::string& zipName, const std::string& zipMd5, std::int64_t zipBytes);
@@ -91,22 +106,37 @@ class Check : public UpdateCheck {
 
  private:
   void RequestConfig(const ResultCallback& callback);
-  void RequestFileInfo(const ResultCallback& callback, const std::string& configText, const std::string& path);
+  void RequestFileInfo(const ResultCallback& callback, const std::string& configText, const std::string& path,
+                       const std::string& version);
   void OnConfigResponse(const ResultCallback& callback, const std::string& status, const std::string& text);
   void OnFileInfoResponse(const ResultCallback& callback, const std::string& configText, const std::string& path,
-                          const std::string& status, const std::string& text);
-  bool CacheIsUsable(const std::string& cachePath) const;
+                          const std::string& version, const std::string& status, const std::string& text);
+  // With a release key: fetches "<name>.sig" through the failover and continues with `then`,
+  // the signature nullopt when no server gave it within the budget.
+  void FetchSignatureThen(const ResultCallback& callback, const std::string& name, const std::string& text,
+                          std::function<void(const SignedDocument&)> then);
+  void OnSignedConfig(const ResultCallback& callback, const SignedDocument& config);
+  void OnSignedFileInfo(const ResultCallback& callback, const std::string& path, const std::string& version,
+                        const SignedDocument& fileInfo);
+  // True with the cache's text when it may be used; with a release key, its signature holds.
+  bool CacheIsUsable(const std::string& cachePath, const std::string& version, std::string* text) const;
   void SetZipName(const std::string& zipName);
   void SetZipSha256(const std::string& zipSha256);
 
   CheckOptions options_;
+  std::optional<ReleaseRules> rules_;  // engaged when a release key is compiled in
+  bool releaseKeyMalformed_ = false;   // a key that cannot be read: every check fails closed
 
   mutable std::mutex mutex_;  // guards the members below; evaluations of a Retry may overlap
   std::string zipName_;
   std::string zipSha256_;
   std::string pendingFileInfoText_;
   std::string pendingFileInfoPath_;
+  std::string pendingFileInfoSignature_;  // with a release key: cached beside the text
 };
+
+// Reads a document and the signature beside it, both as exact bytes (the signature nullopt when absent).
+SignedDocument ReadSignedDocument(const std::string& path);
 
 // Calls `callback` with the "error" row: the check-file error text followed by `message`.
 void ReportCheckError(const ResultCallback& callback, const std::string& message);

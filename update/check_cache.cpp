@@ -23,9 +23,17 @@ void Check::SaveLastFileInfo() {
   if (pendingFileInfoPath_.size() < kMinimumPathLength || pendingFileInfoText_.size() < kMinimumTextLength) return;
   try {
     // A cache file that cannot be opened (no data folder yet) is skipped; the launch goes on.
-    FileUtil::WriteAll(pendingFileInfoPath_, pendingFileInfoText_);
+    if (rules_) {
+      // Exact bytes, the signature beside them: both are checked again on every read, so a
+      // crash between the two writes only costs the next run a request.
+      FileUtil::WriteBytesAtomically(pendingFileInfoPath_, pendingFileInfoText_);
+      FileUtil::WriteBytesAtomically(SignaturePathOf(pendingFileInfoPath_), pendingFileInfoSignature_);
+    } else {
+      FileUtil::WriteAll(pendingFileInfoPath_, pendingFileInfoText_);
+    }
     pendingFileInfoPath_.clear();
     pendingFileInfoText_.clear();
+    pendingFileInfoSignature_.clear();
   } catch (const std::exception& error) {
     std::printf("Check::SaveLastFileInfo() Error: %s\n", error.what());
   }
@@ -43,4 +51,5 @@ void Check::ForgetFileInfo(const std::string& archiveName) {
   if (!FileUtil::Exists(cachePath)) return;
   std::printf("drop cached file information %s: its archive failed the digest\n", cachePath.c_str());
   platform::RemoveFile(cachePath);
+  platform::RemoveFile(SignaturePathOf(cachePath));
 }

@@ -1,10 +1,12 @@
 // Which file information applies, decided in this order:
 //   1. no installed archive name in the download record, or one without a version: the server's;
 //   2. the installed version matches an "unsupportedVersions" pattern: the server's;
-//   3. a cached copy for the installed version, at most ten days old and a JSON object: the cache;
+//   3. a cached copy for the installed version, at most ten days old and a JSON object (with a
+//      release key: whose signature, cached beside it, holds by the release rules): the cache;
 //   4. otherwise the server's, for "lastVersion".
 // The versions are never ordered: a version the server does not rule out keeps running on its
 // cached file information until the cache expires.
+#include <cstdio>
 #include <exception>
 
 #include "app/settings.h"
@@ -40,7 +42,8 @@ std::vector<std::string> UnsupportedPatterns(const rapidjson::Document& config) 
 FileInfoSource Check::DecideFileInfoSource(const std::string& configText) const {
   rapidjson::Document config;
   JsonUtil::ToObject(config, configText);
-  const FileInfoSource remote{status::kRemoteFileInfo, FileInfoPath(JsonUtil::GetString(config, kLastVersionKey))};
+  const std::string lastVersion = JsonUtil::GetString(config, kLastVersionKey);
+  const FileInfoSource remote{status::kRemoteFileInfo, FileInfoPath(lastVersion), lastVersion, std::string()};
   const std::vector<std::string> patterns = UnsupportedPatterns(config);
 
   const std::string installedName = DownloadRecord::Get(record_key::kZipName);
@@ -53,11 +56,12 @@ FileInfoSource Check::DecideFileInfoSource(const std::string& configText) const 
   }
 
   const std::string cachePath = CacheFilePath(installed);
-  if (!CacheIsUsable(cachePath)) return remote;
-  return {status::kLocalFileInfo, cachePath};
+  std::string text;
+  if (!CacheIsUsable(cachePath, installedDotted, &text)) return remote;
+  return {status::kLocalFileInfo, cachePath, installedDotted, text};
 }
 
-bool Check::CacheIsUsable(const std::string& cachePath) const {
+bool Check::CacheIsUsable(const std::string& cachePath, const std::string& version, std::string* text) const {
   // Whatever goes wrong with the cache, the server's file information is the safe answer.
   try {
     if (!FileUtil::Exists(cachePath)) return false;
@@ -65,10 +69,21 @@ bool Check::CacheIsUsable(const std::string& cachePath) const {
     if (!platform::ModificationTime(cachePath, &modifiedSeconds)) return false;
     const std::int64_t ageMs = static_cast<std::int64_t>(options_.nowMs()) - modifiedSeconds * 1000;
     if (ageMs > kCacheLifetimeMs) return false;
-    const std::string text = FileUtil::ReadAll(cachePath);
-    if (text.empty()) return false;
+    if (rules_) {
+      const SignedDocument cached = ReadSignedDocument(cachePath);
+      try {
+        rules_->CheckFileInfo(cached, version);
+      } catch (const std::exception& error) {
+        std::printf("cached file information not used, the server is asked: %s\n", error.what());
+        return false;
+      }
+      *text = cached.bytes;
+    } else {
+      *text = FileUtil::ReadAll(cachePath);
+    }
+    if (text->empty()) return false;
     rapidjson::Document document;
-    JsonUtil::ToObject(document, text);
+    JsonUtil::ToObject(document, *text);
     return true;
   } catch (const std::exception&) {
     return false;

@@ -31,6 +31,7 @@ const char* const kZipNameKey = "zipName";
 const char* const kZipMd5Key = "zipMd5";
 const char* const kZipBytesKey = "zipBytes";
 const char* const kFileNameListKey = "fileNameList";
+const char* const kZipSha256Key = "zipSha256";
 
 const char* const kMalformedPrefix = "Check::ParseFileInfo Error: malformed ";
 const char* const kRefusedNamePrefix = "Check::ParseFileInfo Error: refused archive name ";
@@ -70,9 +71,11 @@ std::string NormalizedDigest(const std::string& text) {
   return digest;
 }
 
-bool IsDigestText(const std::string& digest) {
-  return digest.size() == 32 && digest.find_first_not_of("0123456789abcdef") == std::string::npos;
+bool IsHexText(const std::string& digest, std::size_t length) {
+  return digest.size() == length && digest.find_first_not_of("0123456789abcdef") == std::string::npos;
 }
+
+bool IsDigestText(const std::string& digest) { return IsHexText(digest, 32); }
 
 // The record's digest as this launcher writes it; an earlier launcher may have kept the
 // server's spelling.
@@ -88,7 +91,7 @@ struct CheckRow {
 
 }  // namespace
 
-FileInfo Check::ParseFileInfo(const std::string& text) {
+FileInfo Check::ParseFileInfo(const std::string& text, bool withSha256) {
   FileInfo info;
   info.zipBytes = kDefaultZipBytes;
   rapidjson::Document document;
@@ -99,6 +102,10 @@ FileInfo Check::ParseFileInfo(const std::string& text) {
     if (!IsDigestText(info.zipMd5)) throw Malformed(kZipMd5Key);
   }
   info.zipBytes = SizeMember(document, kZipBytesKey, kDefaultZipBytes);
+  if (withSha256) {
+    info.zipSha256 = NormalizedDigest(StringMember(document, kZipSha256Key));
+    if (!IsHexText(info.zipSha256, 64)) throw Malformed(kZipSha256Key);
+  }
   // The archive is written and later deleted under this name: a name the server sends must be
   // one in the download folder. Without the key the name stays empty, as it always was.
   const bool named = JsonUtil::HasMember(document, kZipNameKey);
@@ -168,7 +175,7 @@ void Check::OnFileInfo(const ResultCallback& callback, const std::string& status
 void Check::Evaluate(const std::string& text, const ResultCallback& callback) {
   CheckRow row;
   try {
-    const FileInfo info = ParseFileInfo(text);
+    const FileInfo info = ParseFileInfo(text, rules_.has_value());
     SetZipName(info.zipName);
     SetZipSha256(info.zipSha256);
     if (IsInstalled(info.zipName, info.zipMd5, info.zipBytes) && AllFilesPresent(info.fileNameList)) {

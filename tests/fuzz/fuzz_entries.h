@@ -14,6 +14,8 @@ namespace fuzz {
 int ConfigDocument(const std::uint8_t* data, std::size_t size);
 // File-information document: parse and the archive-name rule.
 int FileInfoDocument(const std::uint8_t* data, std::size_t size);
+// Signed document: "<signature text>\0<document>" through the release rules.
+int SignedRelease(const std::uint8_t* data, std::size_t size);
 // Download record file: load, read, rewrite, load again.
 int RecordFile(const std::uint8_t* data, std::size_t size);
 // Zip archive: extraction into a scratch folder; nothing may appear outside it.

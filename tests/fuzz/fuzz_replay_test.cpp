@@ -51,6 +51,7 @@ std::string DeeplyNested(std::size_t depth) {
 
 TEST(FuzzReplay, ConfigurationCorpus) { EXPECT_GT(ReplayFolder(&fuzz::ConfigDocument, "config"), 3); }
 TEST(FuzzReplay, FileInformationCorpus) { EXPECT_GT(ReplayFolder(&fuzz::FileInfoDocument, "file_info"), 3); }
+TEST(FuzzReplay, SignedDocumentCorpus) { EXPECT_GT(ReplayFolder(&fuzz::SignedRelease, "signed"), 3); }
 TEST(FuzzReplay, RecordCorpus) { EXPECT_GT(ReplayFolder(&fuzz::RecordFile, "record"), 3); }
 TEST(FuzzReplay, ZipCorpus) { EXPECT_GT(ReplayFolder(&fuzz::ZipArchive, "zip"), 3); }
 
