@@ -1,80 +1,34 @@
-// The launcher built with the test release key, against the local content server: a signed
-// release installs and starts the game; a document changed after signing installs nothing.
-#include <sodium.h>
-
-#include <array>
-#include <fstream>
+// The launcher built with the test release key, against the local content server and releases
+// that launcher-publish signed: a signed release installs, starts the game and updates; a
+// document changed after signing installs nothing.
+#include <sstream>
 
 #include "tests/e2e/launcher_fixture.h"
+#include "tools/publish/publisher.h"
 
 namespace e2e {
 namespace {
 
 using Strings = std::vector<std::string>;
 
-std::string Base64(const unsigned char* bytes, std::size_t length) {
-  std::string text(sodium_base64_ENCODED_LEN(length, sodium_base64_VARIANT_ORIGINAL), '\0');
-  sodium_bin2base64(text.data(), text.size(), bytes, length, sodium_base64_VARIANT_ORIGINAL);
-  text.resize(text.size() - 1);
-  return text;
-}
-
 class SignedReleaseTest : public LauncherFixture {
  protected:
-  void SetUp() override {
-    LauncherFixture::SetUp();
-    ASSERT_GE(sodium_init(), 0);
-    std::string text = ReadText(LAUNCHER_TEST_RELEASE_SECRET_KEY);
-    while (!text.empty() && text.back() == '\n') text.pop_back();
-    std::size_t length = 0;
-    ASSERT_EQ(0, sodium_base642bin(secret_.data(), secret_.size(), text.data(), text.size(), nullptr, &length, nullptr,
-                                   sodium_base64_VARIANT_ORIGINAL));
-    ASSERT_EQ(secret_.size(), length);
+  // Publishes `version` signed with the test build's release key, as a studio does.
+  void PublishSigned(const std::string& version, const std::vector<std::string>& unsupported = {}) {
+    publish::PublishOptions options;
+    options.channelId = kChannel;
+    options.version = version;
+    options.buildFolder = MakeGameBuild(version);
+    options.outputFolder = content_;
+    options.signKey = fs::path(LAUNCHER_TEST_RELEASE_SECRET_KEY);
+    if (!unsupported.empty()) options.unsupportedVersions = unsupported;
+    std::ostringstream progress;
+    publish::Publish(options, progress);
   }
-
-  std::string Sign(const std::string& bytes) const {
-    std::array<unsigned char, crypto_sign_BYTES> signature{};
-    crypto_sign_detached(signature.data(), nullptr, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size(),
-                         secret_.data());
-    return Base64(signature.data(), signature.size()) + "\n";
-  }
-
-  static std::string Sha256Of(const fs::path& file) {
-    const std::string bytes = ReadText(file);
-    std::array<unsigned char, crypto_hash_sha256_BYTES> digest{};
-    crypto_hash_sha256(digest.data(), reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
-    std::array<char, crypto_hash_sha256_BYTES * 2 + 1> hex{};
-    sodium_bin2hex(hex.data(), hex.size(), digest.data(), digest.size());
-    return hex.data();
-  }
-
-  // The members a signed release adds, put first into the published document.
-  static std::string WithMembers(const std::string& document, const std::string& members) {
-    const std::size_t brace = document.find('{');
-    return document.substr(0, brace + 1) + members + "," + document.substr(brace + 1);
-  }
-
-  // Publishes `version` and signs its documents as the studio would, with `serial`.
-  void PublishSigned(const std::string& version, int serial) {
-    Publish(version);
-    std::string underscored = version;
-    for (char& c : underscored) c = c == '.' ? '_' : c;
-    const fs::path config = ContentChannel() / "config.json";
-    const fs::path fileInfo = ContentChannel() / ("fileInfo_" + underscored + ".json");
-    WriteText(config, WithMembers(ReadText(config), "\"channel\":\"MorvanePC1\",\"serial\":" + std::to_string(serial)));
-    WriteText(fileInfo, WithMembers(ReadText(fileInfo),
-                                    "\"channel\":\"MorvanePC1\",\"version\":\"" + version + "\",\"zipSha256\":\"" +
-                                        Sha256Of(ContentChannel() / ("res_" + underscored + ".zip")) + "\""));
-    for (const fs::path& document : {config, fileInfo}) {
-      WriteText(fs::path(document.string() + ".sig"), Sign(ReadText(document)));
-    }
-  }
-
-  std::array<unsigned char, crypto_sign_SECRETKEYBYTES> secret_{};
 };
 
 TEST_F(SignedReleaseTest, SignedReleaseInstallsAndStartsTheGame) {
-  PublishSigned("1.0.0", 1);
+  PublishSigned("1.0.0");
   StartServer();
 
   const LauncherRun run = RunLauncher({"signed"});
@@ -95,10 +49,20 @@ TEST_F(SignedReleaseTest, SignedReleaseInstallsAndStartsTheGame) {
   ASSERT_EQ(again.exitCode, 0) << again.output;
   EXPECT_EQ(GameRuns(2).size(), 2u) << again.output;
   EXPECT_EQ(LogFor("/MorvanePC1/fileInfo_1_0_0.json"), Strings{});
+
+  // The next release, its serial raised by the publisher: the update installs it.
+  PublishSigned("1.0.1", {"1.0.0"});
+  ClearLog();
+  const LauncherRun update = RunLauncher({"updated"});
+  ASSERT_EQ(update.exitCode, 0) << update.output;
+  EXPECT_EQ(GameRuns(3).size(), 3u) << update.output;
+  EXPECT_EQ(ReadText(DataFolder() / "version.txt"), "1.0.1");
+  EXPECT_EQ(ReadText(DataFolder() / "releaseSerial"), "2\n");
+  EXPECT_EQ(LogFor("/MorvanePC1/fileInfo_1_0_1.json.sig").size(), 1u);
 }
 
 TEST_F(SignedReleaseTest, FileInformationChangedAfterSigningInstallsNothing) {
-  PublishSigned("1.0.0", 1);
+  PublishSigned("1.0.0");
   const fs::path info = ContentChannel() / "fileInfo_1_0_0.json";
   std::string text = ReadText(info);
   const std::size_t md5 = text.find("\"zipMd5\": \"") + 11;
