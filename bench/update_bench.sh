@@ -12,6 +12,7 @@
 # nginx's `limit_rate 100m`), the median of UPDATE_BENCH_RUNS runs (3) of:
 #   launcher   the launcher's whole run (check, download, digest, unpack, game start, exit)
 #   curl       the archive download alone with the curl tool
+#   cpu        the launcher's processor time (user + system), less dependent on the machine's load
 #   c+m+u      curl, then md5sum, then unzip -o -q, in sequence
 # plus the waits the flow prescribes whatever the line's speed (two 500 ms pauses before the
 # first attempt of each document request, 900 ms before the digest, 700 ms from the game's start
@@ -129,15 +130,15 @@ stop_nginx() {
 now() { date +%s.%N; }
 median() { sort -g | awk '{v[NR] = $1} END {print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2}'; }
 
-# One launcher run from an empty working folder; prints "seconds peak-KiB". Fails when the game
-# was not installed.
+# One launcher run from an empty working folder; prints "seconds peak-KiB cpu-seconds". Fails
+# when the game was not installed.
 run_launcher() {  # <zip> <launcher>
   local run=$work/run
   rm -rf "$run"
   mkdir -p "$run"
   local started ended
   started=$(now)
-  (cd "$run" && env -u DISPLAY -u WAYLAND_DISPLAY /usr/bin/time -f '%M' -o "$work/rss" \
+  (cd "$run" && env -u DISPLAY -u WAYLAND_DISPLAY /usr/bin/time -f '%M %U %S' -o "$work/rss" \
     timeout -s KILL 600 "$2" </dev/null >"$work/launcher.log" 2>&1) || true
   ended=$(now)
   if ! [ -f "$run/Tessarine_MorvanePC1/version.txt" ] || [ -e "$run/MorvanePC1/$1" ]; then
@@ -145,7 +146,9 @@ run_launcher() {  # <zip> <launcher>
     tail -5 "$work/launcher.log" >&2
     return 1
   fi
-  echo "$(echo "$ended - $started" | bc) $(tail -1 "$work/rss")"
+  local peak user system
+  read -r peak user system < <(tail -1 "$work/rss")
+  echo "$(echo "$ended - $started" | bc) $peak $(echo "$user + $system" | bc)"
 }
 
 run_curl() {  # <url>
@@ -172,8 +175,8 @@ run_by_hand() {  # <url> <md5>
 
 printf 'fixed waits of the flow: %s s (2 x 500 ms before the documents, 900 ms before the digest, 700 ms exit)\n' \
   "$fixed_waits"
-printf '%-6s %-10s %-7s %9s %9s %9s %11s %11s %10s\n' size rate build launcher curl c+m+u "l/(curl+w)" "l/(cmu+w)" \
-  "peak MiB"
+printf '%-6s %-10s %-7s %9s %9s %9s %9s %11s %11s %10s\n' size rate build launcher "cpu" curl c+m+u "l/(curl+w)" \
+  "l/(cmu+w)" "peak MiB"
 builds="after"
 [ -n "${UPDATE_BENCH_BEFORE:-}" ] && builds="before after"
 launcher_of() { [ "$1" = before ] && realpath "$UPDATE_BENCH_BEFORE" || echo "$launcher"; }
@@ -187,12 +190,14 @@ for size in $sizes; do
     [ "$rate" = 100m ] && directives='location ~ \.zip$ { limit_rate 100m; }'
     start_nginx "$content" "$directives"
     : >"$work/curl.times"; : >"$work/hand.times"
-    for build in $builds; do : >"$work/$build.times"; : >"$work/$build.peaks"; done
+    for build in $builds; do : >"$work/$build.times"; : >"$work/$build.peaks"; : >"$work/$build.cpu"; done
     for _ in $(seq "$runs"); do
       for build in $builds; do
         one=$(run_launcher "$zip" "$(launcher_of "$build")")
-        echo "${one% *}" >>"$work/$build.times"
-        echo "${one#* }" >>"$work/$build.peaks"
+        read -r seconds peak cpu <<<"$one"
+        echo "$seconds" >>"$work/$build.times"
+        echo "$peak" >>"$work/$build.peaks"
+        echo "$cpu" >>"$work/$build.cpu"
       done
       run_curl "$url" >>"$work/curl.times"
       run_by_hand "$url" "$md5" >>"$work/hand.times"
@@ -203,7 +208,9 @@ for size in $sizes; do
     for build in $builds; do
       l=$(median <"$work/$build.times")
       peak=$(sort -n "$work/$build.peaks" | tail -1)
-      printf '%-6s %-10s %-7s %8.2fs %8.2fs %8.2fs %11.3f %11.3f %10.1f\n' "${size}M" "$rate" "$build" "$l" "$c" "$h" \
+      cpu=$(median <"$work/$build.cpu")
+      printf '%-6s %-10s %-7s %8.2fs %8.2fs %8.2fs %8.2fs %11.3f %11.3f %10.1f\n' "${size}M" "$rate" "$build" "$l" \
+        "$cpu" "$c" "$h" \
         "$(echo "$l / ($c + $fixed_waits)" | bc -l)" "$(echo "$l / ($h + $fixed_waits)" | bc -l)" \
         "$(echo "$peak / 1024" | bc -l)"
     done
