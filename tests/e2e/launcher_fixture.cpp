@@ -70,6 +70,7 @@ std::string LauncherFixture::Publish(const std::string& version, const std::vect
   options.buildFolder = MakeGameBuild(version);
   options.outputFolder = content_;
   if (!unsupported.empty()) options.unsupportedVersions = unsupported;
+  options.signKey = signKey_;
   std::ostringstream progress;
   return publish::Publish(options, progress).zipMd5;
 }

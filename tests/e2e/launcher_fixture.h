@@ -76,6 +76,8 @@ class LauncherFixture : public ::testing::Test {
   static void WriteText(const fs::path& file, const std::string& text);
 
   fs::path root_, content_, work_;
+  // Set: Publish() signs each release with this secret-key file.
+  std::optional<fs::path> signKey_;
 
  private:
   std::unique_ptr<serve::StaticServer> server_;
