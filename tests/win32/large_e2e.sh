@@ -85,13 +85,22 @@ large_e2e_update() {
   "$E2E_PUBLISH" "$E2E_CHANNEL" 1.0.0 "$v1" "$content" >"$work/update-publish.log" 2>&1 ||
     { cat "$work/update-publish.log" >&2; record_check 1 "large: publishing the 4.5 GiB release"; return; }
   large_e2e_launch "$content" "$run" "$port" "4.5 GiB file, first install" || return
-  record_check $([ "$(stat -c %s "$run/$E2E_DATA/huge.pak" 2>/dev/null)" = "$big1" ] && echo 0 || echo 1)     "large: the first release's 4.5 GiB file is installed"
+  record_check $([ "$(stat -c %s "$run/$E2E_DATA/huge.pak" 2>/dev/null)" = "$big1" ] && echo 0 || echo 1) \
+    "large: the first release's 4.5 GiB file is installed"
+  # The first release's game has recorded its start and ended before the update begins.
+  local runs="$run/$E2E_DATA/stand_in_game_runs.txt"
+  for _ in $(seq 1 100); do grep -q '^end$' "$runs" 2>/dev/null && break; sleep 0.2; done
   "$E2E_PUBLISH" --unsupported 1.0.0 "$E2E_CHANNEL" 1.0.1 "$v2" "$content" >>"$work/update-publish.log" 2>&1 ||
     { cat "$work/update-publish.log" >&2; record_check 1 "large: publishing the second release"; return; }
   large_e2e_launch "$content" "$run" "$port" "4.5 GiB file, update" || return
-  record_check $([ "$(stat -c %s "$run/$E2E_DATA/huge.pak" 2>/dev/null)" = "$big2" ] &&
-    cmp -s "$run/$E2E_DATA/huge.pak" "$v2/huge.pak" && cmp -s "$run/$E2E_DATA/version.txt" "$v2/version.txt" &&
-    echo 0 || echo 1) "large: the update leaves the second release's bytes, the longer file cut"
+  if [ "$(stat -c %s "$run/$E2E_DATA/huge.pak" 2>/dev/null)" = "$big2" ] &&
+    cmp -s "$run/$E2E_DATA/huge.pak" "$v2/huge.pak" && cmp -s "$run/$E2E_DATA/version.txt" "$v2/version.txt"; then
+    record_check 0 "large: the update leaves the second release's bytes, the longer file cut"
+  else
+    record_check 1 "large: the update leaves the second release's bytes, the longer file cut"
+    echo "  installed: $(stat -c %s "$run/$E2E_DATA/huge.pak" 2>/dev/null) bytes, version $(cat "$run/$E2E_DATA/version.txt" 2>/dev/null)" >&2
+    tail -n 40 "$run/stdout.txt" "$run/stderr.txt" >&2
+  fi
   rm -rf "$run" "$v1" "$v2" "$content"
 }
 
