@@ -21,8 +21,10 @@ void FrameWait::Wait(int milliseconds) {
   due.QuadPart = -10000LL * milliseconds;  // relative, in 100 ns units
   if (timer_ && SetWaitableTimer(timer_.Get(), &due, 0, nullptr, nullptr, FALSE)) {
     HANDLE timer = timer_.Get();
-    MsgWaitForMultipleObjectsEx(1, &timer, INFINITE, QS_ALLINPUT, kFlags);
-    CancelWaitableTimer(timer_.Get());
+    // A timer that ended the wait has nothing left to cancel; each call is a server request
+    // under Wine, once a frame.
+    if (MsgWaitForMultipleObjectsEx(1, &timer, INFINITE, QS_ALLINPUT, kFlags) != WAIT_OBJECT_0)
+      CancelWaitableTimer(timer_.Get());
     return;
   }
   MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(milliseconds), QS_ALLINPUT, kFlags);

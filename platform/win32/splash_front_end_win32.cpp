@@ -1,9 +1,7 @@
 // The splash front end on Windows: GDI+ start-up, the layered main window and its overlay
 // forms, the window procedure every splash window shares, and the frame loop.
 //
-// The frame loop drains every queued message first; when none is waiting and no frame is due it
-// waits for the next message or the frame's time, whichever comes first, so an idle splash wakes
-// only for its frames. Frames come at 1/60 s by the performance counter.
+// The frame loop itself is platform/win32/frame_loop.h.
 #include <windows.h>
 // After windows.h, which it needs.
 #include <imm.h>
@@ -12,11 +10,10 @@
 
 #include "app/front_end.h"
 #include "net/background_tasks.h"
-#include "platform/clock.h"
 #include "platform/dialogs.h"
 #include "platform/process_exit.h"
 #include "platform/win32/activation.h"
-#include "platform/win32/frame_wait.h"
+#include "platform/win32/frame_loop.h"
 #include "platform/win32/gdiplus_flat.h"
 #include "platform/win32/message_box_dialogs.h"
 #include "platform/win32/module_instance.h"
@@ -35,6 +32,7 @@ constexpr char kWindowTitle[] = "Tessarine";
 // The one splash of the process; the window procedure reaches it only through this pointer,
 // and only on the window thread.
 struct Splash {
+  Win32WindowHost* host = nullptr;
   std::unique_ptr<ui::MainScreen> screen;
   std::unique_ptr<ui::SplashDriver> driver;
   HWND mainWindow = nullptr;
@@ -74,6 +72,10 @@ LRESULT CALLBACK SplashWindowProcedure(HWND window, UINT message, WPARAM wParam,
   switch (message) {
     case WM_PAINT:
       return OnPaint(window, message, wParam, lParam);
+    case WM_WINDOWPOSCHANGED:
+      if (currentSplash && currentSplash->host)
+        currentSplash->host->OnWindowPosChanged(*reinterpret_cast<const WINDOWPOS*>(lParam));
+      return DefWindowProcW(window, message, wParam, lParam);
     case WM_MOVE:
       if (IsMainWindow(window) && currentSplash->driver) currentSplash->driver->OnMainWindowMoved();
       return DefWindowProcW(window, message, wParam, lParam);
@@ -95,32 +97,6 @@ LRESULT CALLBACK SplashWindowProcedure(HWND window, UINT message, WPARAM wParam,
   }
 }
 
-bool EndsLoop(UINT message) { return message == WM_QUIT || message == WM_DESTROY || message == WM_CLOSE; }
-
-// Returns the exit code the last message carried (WM_QUIT's).
-int RunFrameLoop(const FrontEndHooks& hooks, ui::SplashDriver& driver) {
-  FramePacer pacer(platform::PerformanceFrequency(), platform::PerformanceCounter());
-  platform::win32::FrameWait wait;
-  MSG message{};
-  for (;;) {
-    if (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&message);
-      DispatchMessageW(&message);
-      if (EndsLoop(message.message)) break;
-      continue;
-    }
-    double dt = 0;
-    const std::int64_t now = platform::PerformanceCounter();
-    if (!pacer.FrameDue(now, &dt)) {
-      wait.Wait(pacer.MillisecondsUntilDue(now));
-      continue;
-    }
-    if (hooks.updateStageText) hooks.updateStageText(dt);
-    driver.Frame(dt);
-  }
-  return static_cast<int>(static_cast<std::uint32_t>(message.wParam));
-}
-
 }  // namespace
 
 bool SplashFrontEndAvailable() { return true; }
@@ -135,6 +111,7 @@ int RunSplashFrontEnd(const FrontEndHooks& hooks) {
 
   static Splash splash;
   static Win32WindowHost host(platform::win32::ModuleInstance(), &SplashWindowProcedure);
+  splash.host = &host;
   currentSplash = &splash;
   HWND mainWindow = static_cast<HWND>(host.CreateMainWindow(ui::kMainWidth, ui::kMainHeight, kWindowTitle));
   if (!mainWindow) {
@@ -154,7 +131,12 @@ int RunSplashFrontEnd(const FrontEndHooks& hooks) {
   SetWindowPos(mainWindow, nullptr, origin.x, origin.y, ui::kMainWidth, ui::kMainHeight, 0);
 
   if (hooks.startFlow) hooks.startFlow();
-  const int exitCode = RunFrameLoop(hooks, *splash.driver);
+  ui::SplashDriver& driver = *splash.driver;
+  const int exitCode = platform::win32::RunFrameLoop([&hooks, &driver](double dt) {
+    host.BeginFrame();
+    if (hooks.updateStageText) hooks.updateStageText(dt);
+    driver.Frame(dt);
+  });
   Gdiplus::GdiplusShutdown(gdiplusToken);
   return exitCode;
 }

@@ -1,5 +1,6 @@
 #include "platform/win32/win32_window_host.h"
 
+#include <algorithm>
 #include <string>
 
 #include "platform/win32/gdiplus_surface.h"
@@ -70,32 +71,44 @@ ui::Rect Win32WindowHost::GetWindowRect(ui::WindowHandle window) {
 
 namespace {
 
-// True when the window's owner comes after it in the z-order. Raising the owner (activation,
-// BringToFront) can cover the forms under Wine; the placement then raises them again.
-bool IsAboveOwner(HWND window) {
-  const HWND owner = GetWindow(window, GW_OWNER);
-  if (!owner) return true;
-  constexpr int kMaxSteps = 64;  // the splash has a handful of windows; a longer way down means covered
-  HWND below = window;
-  for (int step = 0; step < kMaxSteps; ++step) {
-    below = GetWindow(below, GW_HWNDNEXT);
-    if (!below) return false;
-    if (below == owner) return true;
-  }
-  return false;
+BOOL CALLBACK AppendWindow(HWND window, LPARAM list) {
+  reinterpret_cast<std::vector<HWND>*>(list)->push_back(window);
+  return TRUE;
 }
 
 }  // namespace
+
+// True when the window's owner comes after it in the z-order. Raising the owner (activation,
+// BringToFront, an exposure under Wine) can cover the forms; the placement then raises them again.
+bool Win32WindowHost::IsAboveOwner(HWND window) {
+  const HWND owner = GetWindow(window, GW_OWNER);
+  if (!owner) return true;
+  if (!stackingCurrent_) {
+    stacking_.clear();
+    // The thread's top-level windows in z-order, topmost first: one request for all of them.
+    EnumThreadWindows(GetCurrentThreadId(), &AppendWindow, reinterpret_cast<LPARAM>(&stacking_));
+    stackingCurrent_ = true;
+  }
+  const auto at = std::find(stacking_.begin(), stacking_.end(), window);
+  const auto ownerAt = std::find(stacking_.begin(), stacking_.end(), owner);
+  return at != stacking_.end() && ownerAt != stacking_.end() && at < ownerAt;
+}
 
 void Win32WindowHost::PlaceWindow(ui::WindowHandle window, const ui::Rect& rect) {
   // Unchanged and still above its owner: nothing to send. Forms are placed every frame, and each
   // SetWindowPos is a round of window-position messages (under Wine also server requests and an
   // X11 configure) that would cost an idle splash more than everything else it does.
-  if (GetWindowRect(window) == rect && IsAboveOwner(AsHwnd(window))) return;
+  const HWND handle = AsHwnd(window);
+  if (GetWindowRect(window) == rect && IsAboveOwner(handle)) return;
   // No insert-after window: placed and raised to the top of its owner's windows. Without
   // SWP_NOACTIVATE each frame's placement would activate the form, taking the keyboard from
   // whatever has it (a message box on another thread among others).
-  SetWindowPos(AsHwnd(window), nullptr, rect.x, rect.y, rect.width, rect.height, SWP_NOACTIVATE);
+  SetWindowPos(handle, nullptr, rect.x, rect.y, rect.width, rect.height, SWP_NOACTIVATE);
+  stackingCurrent_ = false;
+}
+
+void Win32WindowHost::OnWindowPosChanged(const WINDOWPOS& position) {
+  if ((position.flags & SWP_NOZORDER) == 0) stackingCurrent_ = false;
 }
 
 void Win32WindowHost::RequestRepaint(ui::WindowHandle window) { InvalidateRect(AsHwnd(window), nullptr, FALSE); }

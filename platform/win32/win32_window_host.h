@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <vector>
+
 #include "ui/window_host.h"
 
 namespace platform::win32 {
@@ -24,9 +26,24 @@ class Win32WindowHost final : public ui::WindowHost {
   void BeginDrag(ui::WindowHandle mainWindow) override;
   std::uint32_t TickMs() override;
 
+  // Called by the frame loop before each frame: the stacking order is read again, once, by the
+  // first placement of the frame that needs it.
+  void BeginFrame() { stackingCurrent_ = false; }
+  // The window procedure hands on every WM_WINDOWPOSCHANGED of the splash's windows: a change of
+  // the stacking order (no SWP_NOZORDER) makes the order read this frame stale.
+  void OnWindowPosChanged(const WINDOWPOS& position);
+
  private:
+  bool IsAboveOwner(HWND window);
+
   HINSTANCE instance_;
   WNDPROC windowProcedure_;
+  // The window thread's top-level windows, topmost first, as read once this frame. Walking the
+  // z-order window by window is a server request per step under Wine, three for each form on
+  // average and sixty times a second; the list is one. Under Wine an exposure of the main window
+  // can raise it above its forms without any message, so the order is read every frame.
+  std::vector<HWND> stacking_;
+  bool stackingCurrent_ = false;
 };
 
 // The position that centres a window of this size on the primary screen (integer halves,
