@@ -26,6 +26,8 @@ class GdiplusSurface final : public ui::Surface, private ui::Canvas {
   std::uint32_t PixelAt(int x, int y) override;
   // The memory DC holding the finished drawing; pending drawing is flushed first.
   HDC FinishedDc();
+  // The finished drawing's premultiplied ARGB rows, top-down; call FinishedDc first.
+  const std::uint32_t* Bits() const { return bits_; }
 
  private:
   void DrawImagePart(const ui::Image& image, const ui::RectF& destination, const ui::RectF& source,

@@ -4,6 +4,7 @@
 #include <string>
 
 #include "platform/win32/gdiplus_surface.h"
+#include "ui/drawn_bounds.h"
 #include "ui/main_screen.h"
 
 namespace platform::win32 {
@@ -116,13 +117,34 @@ void Win32WindowHost::RequestRepaint(ui::WindowHandle window) { InvalidateRect(A
 void Win32WindowHost::Present(ui::WindowHandle window, ui::Surface& surface, const ui::Rect& screenRect) {
   auto* gdiplusSurface = dynamic_cast<GdiplusSurface*>(&surface);
   if (!gdiplusSurface) return;
-  HDC screen = GetDC(nullptr);
+  const HWND handle = AsHwnd(window);
+  HDC source = gdiplusSurface->FinishedDc();
   POINT destination{screenRect.x, screenRect.y};
   SIZE size{surface.Width(), surface.Height()};
-  POINT source{0, 0};
+  const ui::Rect drawn = ui::DrawnBounds(gdiplusSurface->Bits(), size.cx, size.cy);
+  const auto before = shown_.find(handle);
+  const bool samePlace = before != shown_.end() && before->second.at.x == destination.x &&
+                         before->second.at.y == destination.y && before->second.size.cx == size.cx &&
+                         before->second.size.cy == size.cy;
+  // Moved, resized or shown for the first time: all of it.
+  const ui::Rect changed = samePlace ? ui::BoundsUnion(before->second.drawn, drawn) : ui::Rect{0, 0, size.cx, size.cy};
+  shown_[handle] = Shown{destination, size, drawn};
+  if (changed.width <= 0 || changed.height <= 0) return;  // clear before and clear now
+  const RECT dirty{changed.x, changed.y, changed.x + changed.width, changed.y + changed.height};
+  HDC screen = GetDC(nullptr);
+  POINT origin{0, 0};
   BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
-  UpdateLayeredWindow(AsHwnd(window), screen, &destination, &size, gdiplusSurface->FinishedDc(), &source, 0, &blend,
-                      ULW_ALPHA);
+  UPDATELAYEREDWINDOWINFO info{};
+  info.cbSize = sizeof info;
+  info.hdcDst = screen;
+  info.pptDst = &destination;
+  info.psize = &size;
+  info.hdcSrc = source;
+  info.pptSrc = &origin;
+  info.pblend = &blend;
+  info.dwFlags = ULW_ALPHA;
+  info.prcDirty = &dirty;
+  UpdateLayeredWindowIndirect(handle, &info);
   if (screen) ReleaseDC(nullptr, screen);
 }
 

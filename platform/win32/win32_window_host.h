@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <map>
 #include <vector>
 
 #include "ui/window_host.h"
@@ -44,6 +45,15 @@ class Win32WindowHost final : public ui::WindowHost {
   // can raise it above its forms without any message, so the order is read every frame.
   std::vector<HWND> stacking_;
   bool stackingCurrent_ = false;
+  // What each window shows since its last Present: where, at what size, and the bounds of its
+  // drawn (not fully transparent) pixels. A new content is pushed only over the union of the old
+  // and the new bounds: the stage text's dots change a few pixels of a form the window's size.
+  struct Shown {
+    POINT at{};
+    SIZE size{};
+    ui::Rect drawn;
+  };
+  std::map<HWND, Shown> shown_;
 };
 
 // The position that centres a window of this size on the primary screen (integer halves,

@@ -103,4 +103,46 @@ TEST_F(MainScreenTest, ArtworkIsStretchedByOneAndAHalf) {
   EXPECT_GT(host.Pixel(main, 406, 417) >> 24, 0u);
 }
 
+// An idle splash: frames whose content did not change ask for no paint and present nothing; a
+// change repaints only the window that carries it.
+TEST_F(MainScreenTest, OnlyAFrameThatChangedSomethingRedrawsAndOnlyItsWindow) {
+  SplashState state;
+  ui::SplashDriver driver(host, *screen, &state);
+  // What a backend does: a repaint request becomes a paint on the window thread.
+  const auto frame = [&] {
+    host.tick += 17;
+    const std::size_t asked = host.repaints.size();
+    driver.Frame(1.0 / 60);
+    const std::vector<ui::WindowHandle> requests(host.repaints.begin() + static_cast<long>(asked), host.repaints.end());
+    for (ui::WindowHandle window : requests) driver.OnPaint(window);
+  };
+  // The first frames draw every window, one per render gate.
+  for (int settle = 0; settle < 20; ++settle) frame();
+  const auto quietFrames = [&](const char* when) {
+    host.repaints.clear();
+    host.presented.clear();
+    for (int i = 0; i < 30; ++i) frame();
+    EXPECT_TRUE(host.repaints.empty()) << when;
+    EXPECT_TRUE(host.presented.empty()) << when;
+  };
+  quietFrames("after start");
+
+  state.SetStageText("checking.");
+  host.repaints.clear();
+  host.presented.clear();
+  frame();
+  EXPECT_EQ(host.repaints, std::vector<ui::WindowHandle>{screen->stageForm->Window()});
+  EXPECT_EQ(host.presented, std::vector<ui::WindowHandle>{screen->stageForm->Window()});
+  quietFrames("after the stage text");
+
+  // The same text again, and the same fill width twice: nothing to draw.
+  state.SetStageText("checking.");
+  state.SetFillWidth(120);
+  host.presented.clear();
+  frame();
+  EXPECT_EQ(host.presented, std::vector<ui::WindowHandle>{screen->progressForm->Window()});
+  state.SetFillWidth(120);
+  quietFrames("after an unchanged fill");
+}
+
 }  // namespace
