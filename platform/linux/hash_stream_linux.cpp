@@ -8,7 +8,7 @@ namespace platform {
 
 struct HashStream::State {
   struct ContextFree {
-    void operator()(EVP_MD_CTX* context) const { EVP_MD_CTX_free(context); }
+    void operator()(EVP_MD_CTX* owned) const { EVP_MD_CTX_free(owned); }
   };
   std::unique_ptr<EVP_MD_CTX, ContextFree> context{EVP_MD_CTX_new()};
   bool failed = false;
