@@ -142,7 +142,8 @@ void Launcher::OnCheckResult(const std::string& status, const std::string& first
       } else if (!channelUrls_.empty()) {
         const std::uint64_t remaining = size > offset ? static_cast<std::uint64_t>(size - offset) : 0;
         const std::uint64_t archive = size > 0 ? static_cast<std::uint64_t>(size) : 0;
-        if (ReportSpaceShortage({{settings::channelId, InBlocks(remaining)}, {settings::dataFolder, InBlocks(archive)}}))
+        if (ReportSpaceShortage(
+                {{settings::channelId, InBlocks(remaining)}, {settings::dataFolder, InBlocks(archive)}}))
           return;
         StartDownload(first, second, size, offset);
       }
