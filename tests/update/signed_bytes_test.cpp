@@ -58,7 +58,8 @@ TEST_F(SignedBytesTest, LocalFileInformationWithWindowsLineEndsIsCheckedAsItLies
 }
 
 TEST_F(SignedBytesTest, ExactBytesWrittenAtomicallyReadBackUnchanged) {
-  const std::string bytes = std::string("line\nwindows line\r\nlone CR\rzero\0end", 37);
+  static const char kBytes[] = "line\nwindows line\r\nlone CR\rzero\0end";
+  const std::string bytes(kBytes, sizeof kBytes - 1);
   ASSERT_TRUE(FileUtil::WriteBytesAtomically(settings::dataFolder + "/exact.json", bytes));
   EXPECT_EQ(bytes, FileUtil::ReadBytes(settings::dataFolder + "/exact.json"));
   EXPECT_FALSE(std::filesystem::exists(settings::dataFolder + "/exact.json.tmp"));
