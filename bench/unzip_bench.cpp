@@ -3,9 +3,10 @@
 //   unzip_bench [--files N] [--megabytes M] [--runs R] [--folder DIR]
 //
 // Builds a package of N files (half compressible text, half random bytes) totalling about
-// M MiB, then extracts it R times with ZipUtil::UnzipAll and with "unzip -o -q", alternating,
-// each run into a fresh folder and in a fresh process so that its peak memory is its own.
-// Prints the median times, their ratio (target: at most 1.0) and each side's peak memory.
+// M MiB, then extracts it R times with ZipUtil::UnzipAll by one worker, by two workers side by
+// side, and with "unzip -o -q", in turn, each run into a fresh folder and in a fresh process so
+// that its peak memory is its own. Prints the median times, their ratios (target: at most 1.0)
+// and each side's peak memory.
 #include <minizip/zip.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -128,7 +129,10 @@ std::vector<double> Seconds(const std::vector<Run>& runs) {
 
 int main(int argc, char** argv) {
   // The child side: one extraction in a process of its own.
-  if (argc == 4 && std::string(argv[1]) == "--extract") return ZipUtil::UnzipAll(argv[2], argv[3], {}) ? 0 : 1;
+  if (argc == 5 && std::string(argv[1]) == "--extract") {
+    const auto workers = static_cast<unsigned>(std::max(1, std::atoi(argv[4])));
+    return ZipUtil::UnzipAll(argv[2], argv[3], {}, workers) ? 0 : 1;
+  }
 
   const Options options = ParseOptions(argc, argv);
   std::filesystem::remove_all(options.folder);
@@ -144,26 +148,33 @@ int main(int argc, char** argv) {
 
   const std::string self = std::filesystem::read_symlink("/proc/self/exe").string();
   std::vector<Run> ours;
+  std::vector<Run> both;
   std::vector<Run> reference;
   for (int i = 0; i < options.runs; ++i) {
     const auto target = options.folder / "out";
     std::filesystem::remove_all(target);
-    ours.push_back(Measure({self, "--extract", archive.string(), target.string()}));
+    ours.push_back(Measure({self, "--extract", archive.string(), target.string(), "1"}));
+    std::filesystem::remove_all(target);
+    both.push_back(Measure({self, "--extract", archive.string(), target.string(), "2"}));
     std::filesystem::remove_all(target);
     reference.push_back(Measure({"unzip", "-o", "-q", archive.string(), "-d", target.string()}));
     std::filesystem::remove_all(target);
-    if (!ours.back().ok || !reference.back().ok) {
-      std::printf("an extraction failed (ZipUtil %s, unzip %s)\n", ours.back().ok ? "ok" : "failed",
-                  reference.back().ok ? "ok" : "failed");
+    if (!ours.back().ok || !both.back().ok || !reference.back().ok) {
+      std::printf("an extraction failed (ZipUtil %s, ZipUtil x2 %s, unzip %s)\n", ours.back().ok ? "ok" : "failed",
+                  both.back().ok ? "ok" : "failed", reference.back().ok ? "ok" : "failed");
       return 1;
     }
-    std::printf("run %d: ZipUtil %.3f s, unzip %.3f s\n", i + 1, ours.back().seconds, reference.back().seconds);
+    std::printf("run %d: ZipUtil %.3f s, ZipUtil x2 %.3f s, unzip %.3f s\n", i + 1, ours.back().seconds,
+                both.back().seconds, reference.back().seconds);
   }
   const double oursMedian = Median(Seconds(ours));
+  const double bothMedian = Median(Seconds(both));
   const double referenceMedian = Median(Seconds(reference));
-  std::printf("median: ZipUtil %.3f s, unzip %.3f s\n", oursMedian, referenceMedian);
-  std::printf("ratio ZipUtil/unzip: %.3f (target <= 1.0)\n", oursMedian / referenceMedian);
-  std::printf("peak memory: ZipUtil %.1f MiB, unzip %.1f MiB\n", MaxPeak(ours) / 1024.0, MaxPeak(reference) / 1024.0);
+  std::printf("median: ZipUtil %.3f s, ZipUtil x2 %.3f s, unzip %.3f s\n", oursMedian, bothMedian, referenceMedian);
+  std::printf("ratio ZipUtil/unzip: %.3f, ZipUtil x2/unzip: %.3f (target <= 1.0); x2/x1: %.3f\n",
+              oursMedian / referenceMedian, bothMedian / referenceMedian, bothMedian / oursMedian);
+  std::printf("peak memory: ZipUtil %.1f MiB, ZipUtil x2 %.1f MiB, unzip %.1f MiB\n", MaxPeak(ours) / 1024.0,
+              MaxPeak(both) / 1024.0, MaxPeak(reference) / 1024.0);
   std::filesystem::remove_all(options.folder);
   return 0;
 }

@@ -1,5 +1,6 @@
 #include "package/output_file.h"
 
+#include "package/close_pool.h"
 #include "platform/files.h"
 
 namespace {
@@ -37,11 +38,23 @@ bool OutputFile::Write(const char* data, std::size_t size) { return std::fwrite(
 
 bool OutputFile::Close() {
   std::FILE* file = file_;
+  if (file == nullptr) return false;
   file_ = nullptr;
-  return std::fclose(file) == 0;
+  // What the runtime buffers is written here, so a full disk is still this entry's failure;
+  // the close itself, where a scanner may hold the thread, goes to the pool.
+  if (std::fflush(file) != 0) {
+    std::fclose(file);
+    return false;
+  }
+  ClosePool::Shared().Close(file);
+  return true;
 }
 
+bool FinishClosingFiles() { return ClosePool::Shared().Drain(); }
+
 #else
+
+bool FinishClosingFiles() { return true; }  // closed where they were written
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -89,6 +102,7 @@ bool OutputFile::Write(const char* data, std::size_t size) {
 
 bool OutputFile::Close() {
   const int descriptor = descriptor_;
+  if (descriptor < 0) return false;
   descriptor_ = -1;
   return close(descriptor) == 0;
 }

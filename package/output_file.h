@@ -20,6 +20,10 @@
 // folder is not there afterwards.
 bool MakeFolderInPlace(const std::string& path);
 
+// Waits until every OutputFile closed so far is closed for good (on Windows their closing goes
+// on in the background; see package/close_pool.h). False when any of them failed to close.
+bool FinishClosingFiles();
+
 class OutputFile {
  public:
   // `permissions` (at most 0777) replaces the default mode where the system has one.
@@ -31,7 +35,8 @@ class OutputFile {
   explicit operator bool() const;
   // False when not every byte could be written (a full disk, an I/O error).
   bool Write(const char* data, std::size_t size);
-  // False when the file's data could not be stored completely.
+  // False when the file's data could not be stored completely, or it was closed already. On Windows the handle may
+  // still be open afterwards, until FinishClosingFiles.
   bool Close();
 
  private:

@@ -1,6 +1,7 @@
 #include "package/staging.h"
 
 #include <cstdio>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -54,6 +55,11 @@ std::string WithoutFinalSeparator(std::string folder) {
 
 }  // namespace
 
+unsigned UnpackWorkers() {
+  const unsigned cores = std::thread::hardware_concurrency();
+  return cores >= 2 ? 2 : 1;
+}
+
 std::string StagingFolderOf(const std::string& destination) {
   return WithoutFinalSeparator(destination) + platform::kPathSeparator + kStagingFolderName;
 }
@@ -104,17 +110,19 @@ bool InstallThroughStaging(const UnzipTask& task) {
   std::string payload;
   long long failedAt = 0;
   long long entries = 0;
-  ZipUtil::UnzipAll(task.archivePath, staging,
-                    [&](const std::string& word, const std::string& text, long long done, long long total) {
-                      if (word == unzip_status::kEntryDone) {
-                        if (task.callback) task.callback(word, text, done, total);
-                        return;
-                      }
-                      status = word;
-                      payload = text;
-                      failedAt = done;
-                      entries = total;
-                    });
+  ZipUtil::UnzipAll(
+      task.archivePath, staging,
+      [&](const std::string& word, const std::string& text, long long done, long long total) {
+        if (word == unzip_status::kEntryDone) {
+          if (task.callback) task.callback(word, text, done, total);
+          return;
+        }
+        status = word;
+        payload = text;
+        failedAt = done;
+        entries = total;
+      },
+      UnpackWorkers());
   if (status != unzip_status::kSucceeded) {
     DiscardStaging(destination);  // the room it takes is given back; the next run stages anew
     return finish(unzip_status::kFailed, payload, failedAt, entries);

@@ -7,6 +7,8 @@
 // place (and links or files in a folder's place) without following them, exactly as unpacking
 // in place does. The caller holds the record's "not installed yet" mark across both steps, so a
 // run killed at any moment leaves the mark, and the next run unpacks and commits anew.
+// Unpacking uses two workers where the machine has two cores or more: inflating is what costs,
+// and a third worker gains nothing on the small machines players have while it costs memory.
 #pragma once
 
 #include <string>
@@ -15,6 +17,9 @@
 
 // The staging folder's name inside the data folder; an archive entry of this name is refused.
 inline constexpr const char* kStagingFolderName = ".staging";
+
+// The workers that inflate entries side by side: 2 on a machine of two cores or more, else 1.
+unsigned UnpackWorkers();
 
 // Where the files of `destination` are staged.
 std::string StagingFolderOf(const std::string& destination);

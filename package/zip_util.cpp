@@ -3,10 +3,13 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <mutex>
 #include <set>
+#include <thread>
 #include <vector>
 
 #include "package/archive_check.h"
@@ -75,6 +78,17 @@ class Extraction {
 
   // Handles entry `index` (the current one) and moves to the next; false after a failure.
   bool HandleEntry(long long index) {
+    if (!HandleCurrent(index)) return false;
+    if (index + 1 < count_ && unzGoToNextFile(archive_) != UNZ_OK) {
+      const std::string text = kReadNextFail + currentName_;
+      PrintLine(text);
+      return Fail(text, index);
+    }
+    return true;
+  }
+
+  // Handles entry `index`, the current one; false after a failure.
+  bool HandleCurrent(long long index) {
     unz_file_info64 info{};
     StoredName stored;
     if (!ReadCurrentEntry(archive_, info, stored)) {
@@ -106,11 +120,7 @@ class Extraction {
       writtenFiles_.insert(path);
     }
     Report(unzip_status::kEntryDone, localName, index + 1, count_);
-    if (index + 1 < count_ && unzGoToNextFile(archive_) != UNZ_OK) {
-      const std::string text = kReadNextFail + localName;
-      PrintLine(text);
-      return Fail(text, index);
-    }
+    currentName_ = localName;
     return true;
   }
 
@@ -143,10 +153,114 @@ class Extraction {
   std::set<std::string> readyFolders_;  // with the final separator
   std::set<std::string> writtenFiles_;
   Outcome failure_;
+  std::string currentName_;
 };
 
+// One entry of a worker's share: its index and where its central header lies.
+struct EntryPlace {
+  long long index = 0;
+  unz64_file_pos position{};
+  std::uint64_t compressedBytes = 0;
+};
+
+struct Shares {
+  std::vector<std::vector<EntryPlace>> lists;  // one per worker; empty: one after the other
+  std::set<std::string> folders;               // every folder the names pass through
+};
+
+// The entries shared out between `workers` by their compressed size, each share in archive
+// order. Empty when the entries must be unpacked one after the other: then the order of the
+// archive decides (a name given twice is written by its last entry; a name that is a file
+// and a folder both fails at the second), and the sequential run keeps that meaning.
+Shares ShareOut(unzFile archive, std::uint64_t count, unsigned workers) {
+  if (workers < 2 || count < 2) return {};
+  std::vector<EntryPlace> entries;
+  std::set<std::string> files;
+  std::set<std::string> folders;
+  for (std::uint64_t index = 0; index < count; ++index) {
+    unz_file_info64 info{};
+    StoredName stored;
+    EntryPlace place;
+    place.index = static_cast<long long>(index);
+    if (!ReadCurrentEntry(archive, info, stored) || unzGetFilePos64(archive, &place.position) != UNZ_OK) return {};
+    const std::string localName = DecodeEntryName(stored);
+    if (localName.empty() || !IsSafeEntryName(localName)) return {};
+    const EntryParts parts = SplitEntryName(localName);
+    for (const auto& folder : parts.folders) folders.insert(folder);
+    if (!parts.file.empty() && !files.insert(parts.file).second) return {};
+    place.compressedBytes = info.compressed_size;
+    entries.push_back(place);
+    if (index + 1 < count && unzGoToNextFile(archive) != UNZ_OK) return {};
+  }
+  for (const auto& file : files) {
+    if (folders.count(file) != 0) return {};
+  }
+  // Largest first onto the lightest share, then each share back in archive order for short seeks.
+  std::vector<EntryPlace> bySize = entries;
+  std::stable_sort(bySize.begin(), bySize.end(),
+                   [](const EntryPlace& a, const EntryPlace& b) { return a.compressedBytes > b.compressedBytes; });
+  Shares shares;
+  shares.lists.resize(workers);
+  shares.folders = std::move(folders);
+  std::vector<std::uint64_t> load(workers, 0);
+  for (const EntryPlace& entry : bySize) {
+    const auto lightest = static_cast<std::size_t>(std::min_element(load.begin(), load.end()) - load.begin());
+    shares.lists[lightest].push_back(entry);
+    load[lightest] += entry.compressedBytes + 1;
+  }
+  for (auto& share : shares.lists) {
+    std::sort(share.begin(), share.end(), [](const EntryPlace& a, const EntryPlace& b) { return a.index < b.index; });
+  }
+  return shares;
+}
+
+// The shares unpacked side by side, each worker with its own handle on the archive. Entries
+// are reported as they finish, one at a time, counting up. The outcome's status is empty when
+// every entry was unpacked; otherwise it is the first failure, after which no worker starts
+// another entry.
+Outcome ExtractShares(const std::string& archivePath, const std::string& destination, const UnzipCallback& callback,
+                      long long count, const Shares& shares) {
+  // Folders first, by one thread, outermost first: two workers making or replacing the same
+  // folder at once could remove what the other had just written into it.
+  for (const auto& folder : shares.folders) {
+    const std::string path = destination + folder;
+    if (!MakeFolderInPlace(path)) return Failure(kCreateDirectoryFail + path + platform::kPathSeparator, 0, count);
+  }
+  std::mutex mutex;
+  long long finished = 0;
+  Outcome failure;
+  std::atomic<bool> stop{false};
+  const UnzipCallback counting = [&](const std::string& status, const std::string& payload, long long, long long) {
+    std::lock_guard<std::mutex> lock(mutex);
+    ++finished;
+    if (callback) callback(status, payload, finished, count);
+  };
+  const auto work = [&](const std::vector<EntryPlace>& share) {
+    UnzipFile archive(archivePath);
+    Extraction extraction(archive.get(), destination, counting, count);
+    for (const EntryPlace& entry : share) {
+      if (stop) return;
+      unz64_file_pos position = entry.position;
+      const bool placed = archive && unzGoToFilePos64(archive.get(), &position) == UNZ_OK;
+      if (placed && extraction.HandleCurrent(entry.index)) continue;
+      std::lock_guard<std::mutex> lock(mutex);
+      if (!stop.exchange(true))
+        failure = placed ? extraction.failure() : Failure(kReadEntryInfoFail, entry.index, count);
+      return;
+    }
+  };
+  {
+    std::vector<std::thread> helpers;
+    for (std::size_t at = 1; at < shares.lists.size(); ++at) helpers.emplace_back(work, std::cref(shares.lists[at]));
+    work(shares.lists[0]);
+    for (auto& helper : helpers) helper.join();
+  }
+  return failure;
+}
+
 // Everything of UnzipAll but its final call.
-Outcome Extract(const std::string& archivePath, const std::string& destination, const UnzipCallback& callback) {
+Outcome Extract(const std::string& archivePath, const std::string& destination, const UnzipCallback& callback,
+                unsigned workers) {
   if (!EnsureDirectory(destination)) return Failure(kCreateDirectoryFail + destination);
   UnzipFile archive(archivePath);
   if (!archive && !IsEmptyArchive(archivePath)) {
@@ -161,9 +275,16 @@ Outcome Extract(const std::string& archivePath, const std::string& destination, 
     return Failure(refusal, 0, count);
   }
   PrintLine(kStartLine);
-  Extraction extraction(archive.get(), destination, callback, count);
-  for (long long index = 0; index < count; ++index) {
-    if (!extraction.HandleEntry(index)) return extraction.failure();
+  const Shares shares = ShareOut(archive.get(), static_cast<std::uint64_t>(count), workers);
+  unzGoToFirstFile(archive.get());  // the walk of ShareOut may stop anywhere
+  if (!shares.lists.empty()) {
+    Outcome failure = ExtractShares(archivePath, destination, callback, count, shares);
+    if (!failure.status.empty()) return failure;
+  } else {
+    Extraction extraction(archive.get(), destination, callback, count);
+    for (long long index = 0; index < count; ++index) {
+      if (!extraction.HandleEntry(index)) return extraction.failure();
+    }
   }
   PrintLine(kEndLine);
   return {unzip_status::kSucceeded, "", count, count};
@@ -175,7 +296,18 @@ bool ZipUtil::UnzipAll(const UnzipTask& task) { return UnzipAll(task.archivePath
 
 bool ZipUtil::UnzipAll(const std::string& archivePath, const std::string& destinationFolder,
                        const UnzipCallback& callback) {
-  const Outcome outcome = Extract(archivePath, WithFinalSeparator(destinationFolder), callback);
+  return UnzipAll(archivePath, destinationFolder, callback, 1);
+}
+
+bool ZipUtil::UnzipAll(const std::string& archivePath, const std::string& destinationFolder,
+                       const UnzipCallback& callback, unsigned workers) {
+  Outcome outcome = Extract(archivePath, WithFinalSeparator(destinationFolder), callback, workers);
+  // Every file is closed before the outcome is told: the caller may move or delete them next.
+  if (!FinishClosingFiles() && outcome.status == unzip_status::kSucceeded) {
+    const std::string text = kWriteUnzipFail + destinationFolder;
+    PrintLine(text);
+    outcome = Failure(kExtractFileFail + destinationFolder, outcome.done, outcome.total);
+  }
   if (callback) callback(outcome.status, outcome.payload, outcome.done, outcome.total);
   return outcome.status == unzip_status::kSucceeded;
 }
@@ -216,7 +348,9 @@ bool ZipUtil::ExtractCurrent(unzFile archive, const std::string& localName, cons
   if (!output) return Refuse(kOpenUnzipFail, localName, error);
 
   // A damaged entry must not stay behind looking like a good file.
-  const auto discard = [&outputPath, &localName, &error](const char* head) {
+  const auto discard = [&output, &outputPath, &localName, &error](const char* head) {
+    output.Close();
+    FinishClosingFiles();  // a file still open cannot be removed on Windows
     platform::RemoveFile(outputPath);
     return Refuse(head, localName, error);
   };

@@ -46,7 +46,8 @@ TEST_F(StagingTest, CommitReplacesInstalledFilesKeepsOthersAndLeavesNoStaging) {
   EXPECT_EQ(info.st_mode & 0777, 0750u);
   // The entries as unpacked, then the commit's paths, then one "succ".
   ASSERT_GE(calls().size(), 4u);
-  EXPECT_EQ(calls()[2], (UnzipCall{"unzip", "data/x.pak", 3, 3}));
+  EXPECT_EQ(calls()[2].done, 3);  // entries are reported in the order they are finished
+  EXPECT_EQ(calls()[2].total, 3);
   EXPECT_EQ(last(), (UnzipCall{"succ", "", 3, 3}));
   long long committed = 0;
   for (std::size_t at = 3; at + 1 < calls().size(); ++at) {
