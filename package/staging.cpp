@@ -1,7 +1,6 @@
 #include "package/staging.h"
 
 #include <cstdio>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -54,11 +53,6 @@ std::string WithoutFinalSeparator(std::string folder) {
 }
 
 }  // namespace
-
-unsigned UnpackWorkers() {
-  const unsigned cores = std::thread::hardware_concurrency();
-  return cores >= 2 ? 2 : 1;
-}
 
 std::string StagingFolderOf(const std::string& destination) {
   return WithoutFinalSeparator(destination) + platform::kPathSeparator + kStagingFolderName;
@@ -122,7 +116,7 @@ bool InstallThroughStaging(const UnzipTask& task) {
         failedAt = done;
         entries = total;
       },
-      UnpackWorkers());
+      kUnpackWorkers);
   if (status != unzip_status::kSucceeded) {
     DiscardStaging(destination);  // the room it takes is given back; the next run stages anew
     return finish(unzip_status::kFailed, payload, failedAt, entries);
