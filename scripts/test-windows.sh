@@ -130,6 +130,8 @@ source "$root/tests/win32/large_e2e.sh"
 source "$root/tests/win32/code_pages.sh"
 # shellcheck source=../tests/win32/foreign_archives.sh
 source "$root/tests/win32/foreign_archives.sh"
+# shellcheck source=../tests/win32/signed_release.sh
+source "$root/tests/win32/signed_release.sh"
 E2E_ROOT="$root"
 trap 'e2e_stop_server; wine_env_stop' EXIT
 echo "== Wine set-up"
@@ -185,6 +187,8 @@ else
   proxy_run "$build/e2e" "$port"
   echo "== files and games not the launcher's, under Wine"
   player_files_run "$build/e2e" "$port"
+  echo "== signed releases and the attacks on them under Wine"
+  signed_release_run "$build" "$build/signed-release" "$port"
   echo "== names outside the system code page under Wine"
   code_pages_run "$build/code-pages" "$port"
   large_form=bounded
