@@ -82,7 +82,7 @@ class ChannelVerifyTest : public ::testing::Test {
     VerifyOptions options;
     options.baseUrl = nginx_->BaseUrl(0);
     options.channelId = "MorvanePC1";
-    options.publicKey = *ParsePublicKey(publicKey.empty() ? publicKey_ : publicKey);
+    options.publicKey = *DecodeReleaseKey(publicKey.empty() ? publicKey_ : publicKey);
     options.nowMs = NowMs();
     std::ostringstream out;
     problems = VerifyChannel(options, out);
@@ -148,6 +148,29 @@ TEST_F(ChannelVerifyTest, WrongMissingOrForeignSignaturesAreEachNamed) {
   report = Verify(problems, GenerateSecretKeyFile(scratch_.Path() / "other.key"));
   EXPECT_EQ(Count(report, "does not match the release key"), 2u) << report;
   EXPECT_EQ(problems, 2) << report;
+}
+
+// verify judges a signature file exactly as a launcher does: one line end, LF or CR LF (saved by an
+// editor on Windows), is part of the format; anything more is not.
+TEST_F(ChannelVerifyTest, SignatureFilesAreJudgedAsTheLauncherJudgesThem) {
+  Serve();
+  Release("1.0.0");
+  std::string signature = ReadText(Served("config.json.sig"));
+  ASSERT_FALSE(signature.empty());
+  ASSERT_EQ(signature.back(), '\n');
+  signature.pop_back();
+  WriteText(Served("config.json.sig"), signature + "\r\n");
+  int problems = -1;
+  std::string report = Verify(problems);
+  EXPECT_EQ(problems, 0) << report;
+  EXPECT_EQ(CheckSignature(*DecodeReleaseKey(publicKey_), ReadText(Served("config.json")), signature + "\r\n"),
+            SignatureCheck::kValid);
+
+  WriteText(Served("config.json.sig"), signature + "\n\n");
+  report = Verify(problems);
+  EXPECT_NE(report.find("problem signature of MorvanePC1/config.json is malformed"), std::string::npos) << report;
+  EXPECT_EQ(CheckSignature(*DecodeReleaseKey(publicKey_), ReadText(Served("config.json")), signature + "\n\n"),
+            SignatureCheck::kMalformed);
 }
 
 TEST_F(ChannelVerifyTest, DocumentsOfAnotherVersionOrChannelAndExpiredOnesAreRefused) {

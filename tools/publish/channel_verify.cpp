@@ -119,7 +119,7 @@ std::optional<std::string> FetchSignedDocument(const VerifyOptions& options, con
     report.Problem("signature of " + path + " is missing (" + path + ".sig: " + signature.Failure() + ")");
     return document.body;
   }
-  switch (CheckSignatureText(signature.body, document.body, options.publicKey)) {
+  switch (CheckSignature(options.publicKey, document.body, signature.body)) {
     case SignatureCheck::kValid:
       report.Ok("signature of " + path + " matches the release key");
       break;
@@ -252,7 +252,8 @@ void CheckRange(const std::string& url, const ArchiveFacts& facts, Report& repor
 void CheckArchiveContent(const std::string& url, const ArchiveFacts& facts, Report& report) {
   StreamDigests digests(true);
   const std::function<bool(const char*, std::size_t)> onBody = [&](const char* data, std::size_t size) {
-    return digests.Update(data, size);
+    digests.Update(data, size);
+    return true;
   };
   const HttpAnswer whole = FetchArchive(url, onBody);
   if (!whole.Is(200)) {
@@ -320,7 +321,7 @@ int RunVerifyCommand(const std::vector<std::string>& arguments, std::ostream& ou
   std::optional<PublicKey> key;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     if (arguments[i] == "--public-key" && i + 1 < arguments.size()) {
-      key = ParsePublicKey(arguments[++i]);
+      key = DecodeReleaseKey(arguments[++i]);
       if (!key) {
         err << "launcher-publish: --public-key needs the base64 of a 32-byte Ed25519 public key\n";
         return 2;

@@ -20,13 +20,12 @@ struct FileDigests {
 // Digests of bytes that arrive in blocks (a download), computed as they pass.
 class StreamDigests {
  public:
-  // Throws PublishError when a digest cannot be started.
+  // A digest that cannot be started or fed fails at Finish.
   explicit StreamDigests(bool withSha256);
   ~StreamDigests();
   StreamDigests(const StreamDigests&) = delete;
   StreamDigests& operator=(const StreamDigests&) = delete;
-  // False when a digest fails.
-  bool Update(const char* data, std::size_t size);
+  void Update(const char* data, std::size_t size);
   // Ends the digests; throws PublishError when that fails.
   FileDigests Finish();
 

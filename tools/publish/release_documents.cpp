@@ -38,8 +38,9 @@ void SetMember(Document& document, const char* name, Value value) {
   }
 }
 
-// Launchers refuse a configuration whose serial is not above the highest they accepted, so the
-// next one must be raised past whatever is published, and an unreadable one cannot be guessed.
+// Launchers refuse a configuration whose serial is below the highest they accepted (the same one
+// fetched again is fine), so each change must raise it past whatever is published, or a launcher
+// that saw the older configuration would keep it; an unreadable serial cannot be guessed.
 std::int64_t NextSerial(const Document& document) {
   const auto it = document.FindMember("serial");
   if (it == document.MemberEnd()) return 1;

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "tools/publish/publish_error.h"
+#include "update/release_signature.h"
 
 namespace publish {
 namespace {
@@ -68,15 +69,8 @@ std::string ToBase64(const unsigned char* bytes, std::size_t length) {
 }
 
 std::optional<std::string> FromBase64(std::string_view text, std::size_t expectedLength) {
-  std::string bytes(expectedLength + 3, '\0');
-  std::size_t length = 0;
-  const char* end = nullptr;
-  if (sodium_base642bin(reinterpret_cast<unsigned char*>(bytes.data()), bytes.size(), text.data(), text.size(), nullptr,
-                        &length, &end, kBase64) != 0) {
-    return std::nullopt;
-  }
-  if (end != text.data() + text.size() || length != expectedLength) return std::nullopt;
-  bytes.resize(length);
+  std::optional<std::string> bytes = DecodeBase64(text);
+  if (!bytes || bytes->size() != expectedLength) return std::nullopt;
   return bytes;
 }
 
@@ -143,24 +137,6 @@ std::string GenerateSecretKeyFile(const std::filesystem::path& file) {
     throw PublishError("cannot write " + file.string() + ": " + std::strerror(error));
   }
   return ToBase64(publicKey.data(), publicKey.size());
-}
-
-std::optional<PublicKey> ParsePublicKey(std::string_view base64) {
-  const auto bytes = FromBase64(base64, crypto_sign_PUBLICKEYBYTES);
-  if (!bytes) return std::nullopt;
-  PublicKey key{};
-  std::memcpy(key.data(), bytes->data(), key.size());
-  return key;
-}
-
-SignatureCheck CheckSignatureText(std::string_view signatureText, std::string_view document, const PublicKey& key) {
-  StartSodium();
-  const auto signature = FromBase64(WithoutOneNewline(signatureText), crypto_sign_BYTES);
-  if (!signature) return SignatureCheck::kMalformed;
-  const int result =
-      crypto_sign_verify_detached(reinterpret_cast<const unsigned char*>(signature->data()),
-                                  reinterpret_cast<const unsigned char*>(document.data()), document.size(), key.data());
-  return result == 0 ? SignatureCheck::kValid : SignatureCheck::kMismatch;
 }
 
 }  // namespace publish

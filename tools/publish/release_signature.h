@@ -14,9 +14,13 @@
 #include <string>
 #include <string_view>
 
+#include "update/release_signature.h"
+
 namespace publish {
 
-using PublicKey = std::array<unsigned char, 32>;
+// The launcher's own key type and checks (update/release_signature.h) judge every signature, so
+// `verify` refuses exactly what a launcher refuses.
+using PublicKey = ReleaseKey;
 
 // Standard alphabet with padding.
 std::string ToBase64(const unsigned char* bytes, std::size_t length);
@@ -47,13 +51,5 @@ class SigningKey {
 // Writes a new secret key into `file` (mode 0600), never over an existing file or through a
 // link. Returns the public key as base64. Throws PublishError with the reason.
 std::string GenerateSecretKeyFile(const std::filesystem::path& file);
-
-// The 32 bytes of a base64 public key; empty when the text is not one.
-std::optional<PublicKey> ParsePublicKey(std::string_view base64);
-
-enum class SignatureCheck { kValid, kMalformed, kMismatch };
-
-// Checks the text of a `.sig` file against the document's exact bytes.
-SignatureCheck CheckSignatureText(std::string_view signatureText, std::string_view document, const PublicKey& key);
 
 }  // namespace publish
