@@ -108,7 +108,7 @@ TEST_F(HostileServerTest, ServerIgnoringTheRangeOfAResumeInstallsWithoutASecondD
   EXPECT_FALSE(AnyPromptContains(outcome, Utf8(texts::kDigestMismatch))) << outcome.errors;
   EXPECT_EQ(outcome.gameStarts, std::vector<std::string>{"ok 1.0.1"});
   EXPECT_EQ(Server().RequestCount(release_.zipName), 1);
-  EXPECT_EQ(Server().BytesSent(release_.zipName), release_.zipBytes);
+  EXPECT_EQ(Server().WaitForBytesSent(release_.zipName, release_.zipBytes), release_.zipBytes);
   EXPECT_EQ(TreeDifferences(release_.buildFolder, Data()), std::vector<std::string>{});
   ExpectNothingWrittenOutside();
 }

@@ -98,7 +98,7 @@ TEST_F(DownloadTest, ResumeAsksForTheRangeAndAppendsTheRest) {
   ASSERT_EQ(log.size(), 1u);
   EXPECT_EQ(log[0].range, "bytes=100000-");
   EXPECT_EQ(log[0].status, 206);
-  EXPECT_EQ(server_.BytesSent("MorvanePC1/pkg.zip"), kArchiveSize - have);
+  EXPECT_EQ(server_.WaitForBytesSent("MorvanePC1/pkg.zip", kArchiveSize - have), kArchiveSize - have);
   // The expected size counts only the part still to come.
   const auto progress = recorder_.Progress();
   ASSERT_FALSE(progress.empty());

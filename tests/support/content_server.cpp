@@ -148,7 +148,8 @@ struct ContentServer::Impl {
   std::thread listener;
 
   mutable std::mutex mutex;
-  std::condition_variable wake;  // cuts stalls short on Stop()
+  std::condition_variable wake;             // cuts stalls short on Stop()
+  mutable std::condition_variable counted;  // a body's bytes were counted
   bool stopping = false;
   std::filesystem::path root;
   std::map<std::string, std::shared_ptr<const std::string>> memoryFiles;
@@ -212,8 +213,11 @@ void ContentServer::Impl::Record(RequestLogEntry entry) {
 }
 
 void ContentServer::Impl::CountSent(const std::string& path, std::size_t bytes) {
-  std::lock_guard<std::mutex> lock(mutex);
-  bytesSent[path] += bytes;
+  {
+    std::lock_guard<std::mutex> lock(mutex);
+    bytesSent[path] += bytes;
+  }
+  counted.notify_all();
 }
 
 bool ContentServer::Impl::Pause(std::chrono::milliseconds duration) {
@@ -432,6 +436,18 @@ std::uint64_t ContentServer::BytesSent(const std::string& path) const {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   const auto found = impl_->bytesSent.find(WithoutLeadingSlash(path));
   return found == impl_->bytesSent.end() ? 0 : found->second;
+}
+
+std::uint64_t ContentServer::WaitForBytesSent(const std::string& path, std::uint64_t expected,
+                                              std::chrono::milliseconds timeout) const {
+  const std::string key = WithoutLeadingSlash(path);
+  std::unique_lock<std::mutex> lock(impl_->mutex);
+  const auto sent = [&] {
+    const auto found = impl_->bytesSent.find(key);
+    return found == impl_->bytesSent.end() ? std::uint64_t{0} : found->second;
+  };
+  impl_->counted.wait_for(lock, timeout, [&] { return sent() >= expected; });
+  return sent();
 }
 
 std::vector<RequestLogEntry> ContentServer::Log() const {

@@ -111,6 +111,10 @@ class ContentServer {
   int RequestCount(const std::string& path) const;
   // Body bytes handed to the network for `path` (not counting headers).
   std::uint64_t BytesSent(const std::string& path) const;
+  // BytesSent once it reaches `expected`, or what it is after `timeout`: a client can have read
+  // the last bytes before the server's thread has counted them.
+  std::uint64_t WaitForBytesSent(const std::string& path, std::uint64_t expected,
+                                 std::chrono::milliseconds timeout = std::chrono::seconds(5)) const;
   std::vector<RequestLogEntry> Log() const;
   // The entries for `path` only, oldest first.
   std::vector<RequestLogEntry> LogFor(const std::string& path) const;
