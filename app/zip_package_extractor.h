@@ -1,4 +1,5 @@
-// The launcher's install: the archive unpacked into the staging folder and committed into place, on a detached worker thread.
+// The launcher's install: the archive unpacked into the staging folder and committed into place, on a detached worker
+// thread.
 #pragma once
 
 #include "package/package_extractor.h"

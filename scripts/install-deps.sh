@@ -13,7 +13,7 @@ packages=(
 )
 if [ "${LAUNCHER_WITH_WINDOWS:-0}" = 1 ]; then
   packages+=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix mingw-w64-tools libz-mingw-w64-dev wine wine64
-    locales osslsigncode openssl autoconf automake libtool)
+    locales osslsigncode openssl autoconf automake libtool inotify-tools)
 fi
 
 missing=()

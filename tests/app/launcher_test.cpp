@@ -349,7 +349,7 @@ TEST_F(LauncherFlow, DigestWithoutSha256IsNotTakenWhenOneIsExpected) {
   world_->dialogs.answers = {platform::kAnswerRetry};
   DigestMemo::Remember(kArchive, ArchiveDigests{kMd5OfHello, "", 5});
   world_->check.last("needUpdate", kArchive, kMd5OfHello, 5, 5);  // complete on disk: verified after the delay
-  for (int i = 0; i < 400 && world_->dialogs.Count() == 0; ++i) std::this_thread::sleep_for(5ms);
+  world_->dialogs.WaitForBoxes(1, 2s);
   ASSERT_EQ(world_->dialogs.Count(), 1u);
   EXPECT_EQ(world_->dialogs.At(0).text, texts::kSha256Mismatch);
   EXPECT_TRUE(world_->extractor.Tasks().empty());

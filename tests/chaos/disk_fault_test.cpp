@@ -10,10 +10,10 @@
 
 #include "app/settings.h"
 #include "app/texts.h"
+#include "package/staging.h"
 #include "platform/text_encoding.h"
 #include "tests/chaos/extraction_watch.h"
 #include "tests/chaos/hostile_fixture.h"
-#include "package/staging.h"
 #include "tests/chaos/tree_check.h"
 
 namespace chaos {

@@ -32,6 +32,17 @@ e2e_stop_server() {
   E2E_SERVER=""
 }
 
+# Waits until a line of file $1 matches $2, at most $3 seconds; 1 after the bound. Each look waits
+# for the next write in the file's folder (inotify), or a second for a write just before the watch.
+e2e_wait_for_line() {
+  local file=$1 pattern=$2 deadline=$((SECONDS + $3))
+  command -v inotifywait >/dev/null || { echo "e2e: inotifywait is missing (inotify-tools)" >&2; return 1; }
+  until grep -q "$pattern" "$file" 2>/dev/null; do
+    [ "$SECONDS" -ge "$deadline" ] && return 1
+    inotifywait -qq -t 1 -e modify,close_write,create,moved_to "$(dirname "$file")" >/dev/null 2>&1 || true
+  done
+}
+
 # Waits for process $1 to end within $2 seconds; sets E2E_STATUS to its exit code, or 124.
 e2e_wait() {
   local pid=$1 limit=$2 waited=0

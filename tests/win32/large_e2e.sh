@@ -89,7 +89,7 @@ large_e2e_update() {
     "large: the first release's 4.5 GiB file is installed"
   # The first release's game has recorded its start and ended before the update begins.
   local runs="$run/$E2E_DATA/stand_in_game_runs.txt"
-  for _ in $(seq 1 100); do grep -q '^end$' "$runs" 2>/dev/null && break; sleep 0.2; done
+  e2e_wait_for_line "$runs" '^end$' 20 || true  # the update's own checks tell what went wrong
   "$E2E_PUBLISH" --unsupported 1.0.0 "$E2E_CHANNEL" 1.0.1 "$v2" "$content" >>"$work/update-publish.log" 2>&1 ||
     { cat "$work/update-publish.log" >&2; record_check 1 "large: publishing the second release"; return; }
   large_e2e_launch "$content" "$run" "$port" "4.5 GiB file, update" || return
