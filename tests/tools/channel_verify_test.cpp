@@ -15,6 +15,7 @@
 #include <memory>
 #include <sstream>
 
+#include "tests/support/file_text.h"
 #include "tests/support/nginx_server.h"
 #include "tests/support/scratch_dir.h"
 #include "tools/publish/publisher.h"
@@ -26,17 +27,8 @@ namespace fs = std::filesystem;
 using testsupport::NginxServer;
 using testsupport::ScratchDir;
 
-std::string ReadText(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteText(const fs::path& file, const std::string& text) {
-  fs::create_directories(file.parent_path());
-  std::ofstream(file, std::ios::binary) << text;
-}
+using testsupport::ReadText;
+using testsupport::WriteText;
 
 std::int64_t NowMs() {
   return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::system_clock::now().time_since_epoch())

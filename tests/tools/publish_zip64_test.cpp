@@ -16,6 +16,7 @@
 #include <sstream>
 
 #include "package/zip_util.h"
+#include "tests/support/file_text.h"
 #include "tools/publish/publish_error.h"
 #include "tools/publish/publisher.h"
 #include "tools/publish/utf8_name.h"
@@ -44,10 +45,7 @@ CommandResult RunCommand(const std::string& command) {
 
 std::string Quoted(const fs::path& path) { return "'" + path.string() + "'"; }
 
-void WriteText(const fs::path& file, const std::string& text) {
-  fs::create_directories(file.parent_path());
-  std::ofstream(file, std::ios::binary) << text;
-}
+using testsupport::WriteText;
 
 // A file of `size` zero bytes that takes no disk: one byte written at its end.
 void WriteSparseZeros(const fs::path& file, std::uint64_t size) {

@@ -16,6 +16,7 @@
 #include <map>
 #include <sstream>
 
+#include "tests/support/file_text.h"
 #include "tools/publish/md5_digest.h"
 #include "tools/publish/publish_error.h"
 
@@ -52,17 +53,8 @@ std::map<std::string, ZipEntry> ReadArchive(const fs::path& archive) {
   return entries;
 }
 
-std::string ReadText(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteText(const fs::path& file, const std::string& text) {
-  fs::create_directories(file.parent_path());
-  std::ofstream(file, std::ios::binary) << text;
-}
+using testsupport::ReadText;
+using testsupport::WriteText;
 
 rapidjson::Document ParseJson(const std::string& text) {
   rapidjson::Document document;

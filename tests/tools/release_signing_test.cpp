@@ -16,6 +16,7 @@
 #include <fstream>
 #include <sstream>
 
+#include "tests/support/file_text.h"
 #include "tools/publish/publish_error.h"
 #include "tools/publish/publish_options.h"
 #include "tools/publish/publisher.h"
@@ -24,17 +25,8 @@ namespace publish {
 namespace {
 namespace fs = std::filesystem;
 
-std::string ReadText(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-void WriteText(const fs::path& file, const std::string& text) {
-  fs::create_directories(file.parent_path());
-  std::ofstream(file, std::ios::binary) << text;
-}
+using testsupport::ReadText;
+using testsupport::WriteText;
 
 int RunShell(const std::string& command) {
   const int status = std::system(command.c_str());
