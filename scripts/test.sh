@@ -136,6 +136,14 @@ done
 echo
 echo "=== summary"
 printf '%s\n' "${results[@]}"
+# The names of the failed cases, so the last lines of the output say what to look at.
+for part in "${parts[@]}"; do
+  log="$logs/$part.log"
+  [ -f "$log" ] || continue
+  sed -n '/The following tests FAILED:/,/^Errors while running CTest/p' "$log" |
+    grep -E '^[[:space:]]+[0-9]+ - ' | sed "s/^[[:space:]]*/  $part: /"
+  grep -E '^  FAIL  |: FAILED in' "$log" | sed "s/^ */  $part: /" | head -n 20
+done
 # A part that failed without counting its tests (a build error) still counts as a failure.
 [ "$failed" -gt 0 ] && [ "$tests_failed" = 0 ] && tests_failed=$failed
 echo "$tests_passed passed, $tests_failed failed, $SECONDS s in all"
