@@ -69,6 +69,8 @@ NginxServer::NginxServer(const std::string& httpBlock, int portCount) {
                                        << "  default_type application/octet-stream;\n"
                                        << "  log_format counted '$server_port $status $uri \"$http_range\"';\n"
                                        << "  access_log " << (folder / "access.log").string() << " counted;\n"
+                                       << "  log_format sent '$server_port $uri $bytes_sent';\n"
+                                       << "  access_log " << (folder / "sent.log").string() << " sent;\n"
                                        << "  client_body_temp_path " << temp << "; proxy_temp_path " << temp
                                        << "; fastcgi_temp_path " << temp << "; uwsgi_temp_path " << temp
                                        << "; scgi_temp_path " << temp << ";\n"
@@ -151,6 +153,19 @@ int NginxServer::WaitForRequests(int index, const std::string& path, int count, 
   int seen = RequestCount(index, path);
   while (seen < count && watch.WaitForChange(deadline)) seen = RequestCount(index, path);
   return seen;
+}
+
+std::uint64_t NginxServer::BytesSent(int index, const std::string& path) const {
+  std::uint64_t total = 0;
+  std::istringstream log(ReadText(scratch_.Path() / "sent.log"));
+  for (std::string line; std::getline(log, line);) {
+    std::istringstream fields(line);
+    std::string port, uri;
+    std::uint64_t bytes = 0;
+    if (!(fields >> port >> uri >> bytes) || port != std::to_string(Port(index))) continue;
+    if (path.empty() || uri == "/" + path) total += bytes;
+  }
+  return total;
 }
 
 std::string NginxServer::ErrorLog() const {

@@ -12,6 +12,7 @@
 
 #include <sys/types.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -42,6 +43,9 @@ class NginxServer {
   // nginx logs a request when it ends (a client that gave up: when nginx notices): waits at most
   // `limitMs` until RequestCount(index, path) reaches `count`; returns the count then.
   int WaitForRequests(int index, const std::string& path, int count, int limitMs = 3000) const;
+  // Bytes nginx sent (headers and body) for the logged requests of port `index` whose URI is "/" +
+  // `path`; "" counts all. Wait for the requests first: a request is logged when it ends.
+  std::uint64_t BytesSent(int index, const std::string& path = "") const;
   // Logged lines of port `index`, oldest first.
   std::vector<std::string> LogLines(int index) const;
   std::string ErrorLog() const;
