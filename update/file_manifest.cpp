@@ -24,9 +24,18 @@ std::string Lower(std::string text) {
   return text;
 }
 
-// One name per file: "/" between non-empty components, none "." or "..", not the staging folder.
-bool IsListedPath(const std::string& path) {
-  if (path.empty() || !IsSafeEntryName(path) || path.find('\\') != std::string::npos) return false;
+// The path as unpacking places it: "\\" separates folders as "/" does (package/entry_path.h).
+std::string WithSlashes(std::string path) {
+  for (char& c : path) {
+    if (c == '\\') c = '/';
+  }
+  return path;
+}
+
+// One name per file: non-empty components, none "." or "..", not in the staging folder.
+bool IsListedPath(const std::string& listedPath) {
+  if (listedPath.empty() || !IsSafeEntryName(listedPath)) return false;
+  const std::string path = WithSlashes(listedPath);
   std::size_t start = 0;
   for (bool first = true;; first = false) {
     const std::size_t slash = path.find('/', start);
@@ -60,10 +69,11 @@ std::optional<ManifestFile> ReadElement(const rapidjson::Value& element) {
 }
 
 // ASCII letters folded: Windows and macOS compare names so, which is all that matters here.
-std::string FoldedCase(const std::string& path) { return Lower(path); }
+std::string FoldedCase(const std::string& path) { return Lower(WithSlashes(path)); }
 
 // Every folder `listedPath` passes through below `dataFolder` is a folder and not a link.
-bool ParentsArePlainFolders(const std::string& dataFolder, const std::string& listedPath) {
+bool ParentsArePlainFolders(const std::string& dataFolder, const std::string& listed) {
+  const std::string listedPath = WithSlashes(listed);
   std::string parent = dataFolder;
   std::size_t start = 0;
   for (std::size_t slash = listedPath.find('/'); slash != std::string::npos; slash = listedPath.find('/', start)) {
@@ -128,7 +138,7 @@ ManifestRead ReadManifestFiles(const std::string& fileInfoText) {
   std::unordered_set<std::string> paths;
   for (const auto& element : member->value.GetArray()) {
     auto file = ReadElement(element);
-    if (!file || !paths.insert(file->path).second) return read;
+    if (!file || !paths.insert(WithSlashes(file->path)).second) return read;
     files.push_back(std::move(*file));
   }
   read.files = std::move(files);
@@ -153,7 +163,7 @@ std::string InstalledPathOf(const std::string& dataFolder, const std::string& li
   if (!IsListedPath(listedPath)) return {};
   std::string path = dataFolder + platform::kPathSeparator + listedPath;
   for (std::size_t i = dataFolder.size() + 1; i < path.size(); ++i) {
-    if (path[i] == '/') path[i] = platform::kPathSeparator;
+    if (path[i] == '/' || path[i] == '\\') path[i] = platform::kPathSeparator;
   }
   return path;
 }

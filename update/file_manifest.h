@@ -28,7 +28,7 @@
 
 // One element of "files": {"path", "size", "sha256", "crc32"}.
 struct ManifestFile {
-  std::string path;    // as the archive entry's name, "/" between folders, relative to the data folder
+  std::string path;    // the archive entry's name: relative to the data folder, "/" (or "\\") between folders
   std::uint64_t size;  // bytes of the installed file
   std::string sha256;  // 64 lower-case hex digits
   std::uint32_t crc32;

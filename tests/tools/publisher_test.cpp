@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 #include <minizip/unzip.h>
 #include <rapidjson/document.h>
+#include <sodium.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,6 +20,7 @@
 #include "tests/support/file_text.h"
 #include "tools/publish/md5_digest.h"
 #include "tools/publish/publish_error.h"
+#include "update/file_manifest.h"
 
 namespace publish {
 namespace {
@@ -26,6 +28,8 @@ namespace fs = std::filesystem;
 
 struct ZipEntry {
   std::string content;
+  std::uint32_t crc32 = 0;
+  bool crcHolds = false;  // the unzip half read the whole entry and found its CRC-32 right
   int hostSystem = -1;
   std::uint32_t unixMode = 0;
 };
@@ -42,10 +46,11 @@ std::map<std::string, ZipEntry> ReadArchive(const fs::path& archive) {
     ZipEntry entry;
     entry.hostSystem = static_cast<int>(info.version >> 8);
     entry.unixMode = static_cast<std::uint32_t>(info.external_fa >> 16);
+    entry.crc32 = static_cast<std::uint32_t>(info.crc);
     if (unzOpenCurrentFile(zip) == UNZ_OK) {
       char block[4096];
       for (int got; (got = unzReadCurrentFile(zip, block, sizeof block)) > 0;) entry.content.append(block, got);
-      unzCloseCurrentFile(zip);
+      entry.crcHolds = unzCloseCurrentFile(zip) == UNZ_OK;
     }
     entries[name] = entry;
   }
@@ -130,6 +135,55 @@ TEST_F(PublisherTest, WritesTheLayoutTheLauncherRequests) {
   for (const auto& entry : fs::directory_iterator(out_ / "MorvanePC1")) {
     EXPECT_EQ(entry.path().filename().string().find(".publishing"), std::string::npos) << entry.path();
   }
+}
+
+std::string Sha256Hex(const std::string& bytes) {
+  unsigned char digest[crypto_hash_sha256_BYTES];
+  crypto_hash_sha256(digest, reinterpret_cast<const unsigned char*>(bytes.data()), bytes.size());
+  static const char* const kHex = "0123456789abcdef";
+  std::string hex;
+  for (unsigned char byte : digest) hex += {kHex[byte >> 4], kHex[byte & 15]};
+  return hex;
+}
+
+// The file list names each packed file (no folder) with the size and SHA-256 of the build's file
+// and the CRC-32 its entry carries, and the launcher's reader takes it as written.
+TEST_F(PublisherTest, FileListGivesEachPackedFileItsSizeDigestAndEntryCrc) {
+  ASSERT_GE(sodium_init(), 0);
+  WriteText(build_ / "saves" / "empty.cfg", "");
+  Run(Options("1.2.3"));
+  const std::string text = ReadText(out_ / "MorvanePC1" / "fileInfo_1_2_3.json");
+  const auto info = ParseJson(text);
+  ASSERT_TRUE(info.IsObject());
+  ASSERT_TRUE(info.HasMember("files") && info["files"].IsArray());
+  const auto entries = ReadArchive(out_ / "MorvanePC1" / "res_1_2_3.zip");
+
+  std::vector<std::string> paths;
+  for (const auto& file : info["files"].GetArray()) {
+    const std::string path = file["path"].GetString();
+    paths.push_back(path);
+    const std::string content = ReadText(build_ / path);
+    ASSERT_TRUE(file["size"].IsUint64()) << path;
+    EXPECT_EQ(file["size"].GetUint64(), content.size()) << path;
+    EXPECT_EQ(file["sha256"].GetString(), Sha256Hex(content)) << path;
+    ASSERT_TRUE(entries.count(path)) << path;
+    EXPECT_TRUE(entries.at(path).crcHolds) << path;
+    EXPECT_EQ(file["crc32"].GetUint64(), entries.at(path).crc32) << path;
+  }
+  EXPECT_EQ(paths, (std::vector<std::string>{"assets/maps/first map.dat", "assets/quote\"and\\slash.txt", "kolv.exe",
+                                             "saves/empty.cfg"}));
+  // The list beside it is unchanged: folders and files, as earlier launchers read it.
+  EXPECT_EQ(Strings(info["fileNameList"]),
+            (std::vector<std::string>{"assets", "assets/maps", "assets/maps/first map.dat",
+                                      "assets/quote\"and\\slash.txt", "kolv.exe", "saves", "saves/empty.cfg"}));
+
+  const auto parsed = ParseManifestFiles(text);
+  ASSERT_TRUE(parsed.has_value());
+  ASSERT_EQ(parsed->size(), 4u);
+  EXPECT_EQ((*parsed)[0].path, "assets/maps/first map.dat");
+  EXPECT_EQ((*parsed)[0].size, 200000u);
+  EXPECT_EQ((*parsed)[0].crc32, entries.at("assets/maps/first map.dat").crc32);
+  EXPECT_EQ((*parsed)[3].sha256, Sha256Hex(""));
 }
 
 TEST_F(PublisherTest, ArchiveHoldsEveryFileAndFolderWithUnixModes) {

@@ -197,7 +197,7 @@ TEST_F(ReleaseSigningTest, SignaturesHoldOverTheExactBytesWrittenAndOnlyThose) {
 }
 
 TEST_F(ReleaseSigningTest, SignedFileInformationNamesItsChannelVersionAndArchiveDigests) {
-  MakeKey();
+  const std::string publicKey = MakeKey();
   Publish(Options("2.0.11", true));
   rapidjson::Document info;
   info.Parse(ReadText(channel_ / "fileInfo_2_0_11.json").c_str());
@@ -208,12 +208,25 @@ TEST_F(ReleaseSigningTest, SignedFileInformationNamesItsChannelVersionAndArchive
   const fs::path capture = root_ / "digest.txt";
   EXPECT_EQ(info["zipSha256"].GetString(), FirstWordOf("sha256sum " + Quoted(archive), capture));
   EXPECT_EQ(info["zipMd5"].GetString(), FirstWordOf("md5sum " + Quoted(archive), capture));
+  // The file list is part of the signed bytes: a changed digest in it breaks the signature.
+  ASSERT_TRUE(info.HasMember("files") && info["files"].IsArray());
+  ASSERT_EQ(info["files"].Size(), 2u);
+  const std::string text = ReadText(channel_ / "fileInfo_2_0_11.json");
+  const std::string signature = ReadText(channel_ / "fileInfo_2_0_11.json.sig");
+  EXPECT_TRUE(SignedBy(text, signature, publicKey));
+  const std::string digest = info["files"][0]["sha256"].GetString();
+  std::string forged = text;
+  const auto at = forged.find(digest);
+  ASSERT_NE(at, std::string::npos);
+  forged[at] = forged[at] == '0' ? '1' : '0';
+  EXPECT_FALSE(SignedBy(forged, signature, publicKey));
   const auto config = Config();
   EXPECT_STREQ(config["channel"].GetString(), "MorvanePC1");
   EXPECT_STREQ(config["lastVersion"].GetString(), "2.0.11");
   EXPECT_FALSE(config.HasMember("expires"));
 }
 
+// The older format plus the file list, which older launchers ignore.
 TEST_F(ReleaseSigningTest, UnsignedReleaseIsExactlyTheOlderFormat) {
   Publish(Options("1.0.0", false));
   EXPECT_EQ(ReadText(channel_ / "config.json"), "{\n  \"lastVersion\": \"1.0.0\",\n  \"unsupportedVersions\": []\n}\n");
@@ -221,7 +234,7 @@ TEST_F(ReleaseSigningTest, UnsignedReleaseIsExactlyTheOlderFormat) {
   const std::string infoText = ReadText(channel_ / "fileInfo_1_0_0.json");
   info.Parse(infoText.c_str());
   ASSERT_TRUE(info.IsObject());
-  EXPECT_EQ(MemberNames(info), (std::vector<std::string>{"zipName", "zipMd5", "zipBytes", "fileNameList"}));
+  EXPECT_EQ(MemberNames(info), (std::vector<std::string>{"zipName", "zipMd5", "zipBytes", "fileNameList", "files"}));
   // Python's own writer gives the same text: two-space indent, a newline at the end.
   const fs::path pythonOut = root_ / "python.json";
   ASSERT_EQ(RunShell("python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); "

@@ -21,6 +21,10 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kArchivePrefix = "res_";
+// Launchers read a document of at most 16 MiB (net/http_request.cpp). The file list takes about
+// 150 bytes a file; a build of so many files that the list would pass the limit is published
+// without it, so every launcher still reads the document (updates then take the whole archive).
+constexpr std::size_t kMaxFileInfoBytes = 16u << 20;
 
 // A file being written beside its final name; deleted unless it was moved into place.
 class ScratchFile {
@@ -81,24 +85,29 @@ void WarnWithoutGame(const std::vector<BuildEntry>& entries, const std::string& 
   if (!found) log << "warning: the build has no " << gameExeName << " at its top; the launcher starts that file\n";
 }
 
-void PackArchive(const std::vector<BuildEntry>& entries, const fs::path& archive, std::ostream& log) {
+// Packs the archive; returns the file list of what was packed.
+std::vector<ManifestFile> PackArchive(const std::vector<BuildEntry>& entries, const fs::path& archive,
+                                      std::ostream& log) {
   ProgressMeter meter(log, CountFiles(entries), TotalBytes(entries));
   ZipWriter writer(archive);
   std::size_t filesDone = 0;
   std::uint64_t bytesBefore = 0;
+  std::vector<ManifestFile> files;
   for (const auto& entry : entries) {
     if (entry.isFolder) {
       writer.AddFolder(entry.name, entry.permissions, entry.modified);
       continue;
     }
-    writer.AddFile(entry.name, entry.source, entry.permissions, entry.modified,
-                   [&](std::uint64_t bytes) { meter.Update(filesDone, bytesBefore + bytes); });
+    const auto digest = writer.AddFile(entry.name, entry.source, entry.permissions, entry.modified,
+                                       [&](std::uint64_t bytes) { meter.Update(filesDone, bytesBefore + bytes); });
+    files.push_back({entry.name, digest.size, digest.sha256, digest.crc32});
     ++filesDone;
     bytesBefore += entry.size;
     meter.Update(filesDone, bytesBefore);
   }
   writer.Close();
   meter.Finish();
+  return files;
 }
 
 std::vector<std::string> InstalledNames(const std::vector<BuildEntry>& entries) {
@@ -205,7 +214,7 @@ PublishResult Publish(const PublishOptions& options, std::ostream& log) {
       WriteConfig(existingConfig, options.version, options.unsupportedVersions, ConfigSigningFor(options));
 
   ScratchFile scratchArchive(ScratchPathFor(archivePath));
-  PackArchive(entries, scratchArchive.path(), log);
+  std::vector<ManifestFile> files = PackArchive(entries, scratchArchive.path(), log);
   const FileDigests digests = DigestsOfFile(scratchArchive.path(), key.has_value());
   result.zipMd5 = digests.md5;
   result.zipBytes = fs::file_size(scratchArchive.path());
@@ -215,13 +224,24 @@ PublishResult Publish(const PublishOptions& options, std::ostream& log) {
   result.unchanged = CheckNotReplacingOtherContent(archivePath, fileInfoPath, options.version, result.zipMd5);
   if (!result.unchanged) scratchArchive.MoveTo(archivePath);
 
-  FileInfoDocument info{result.zipName, result.zipMd5, result.zipBytes, InstalledNames(entries), "", "", ""};
+  FileInfoDocument info;
+  info.zipName = result.zipName;
+  info.zipMd5 = result.zipMd5;
+  info.zipBytes = result.zipBytes;
+  info.fileNameList = InstalledNames(entries);
+  info.files = std::move(files);
   if (key) {
     info.channel = options.channelId;
     info.version = options.version;
     info.zipSha256 = digests.sha256;
   }
-  const std::string fileInfo = WriteFileInfo(info);
+  std::string fileInfo = WriteFileInfo(info);
+  if (fileInfo.size() > kMaxFileInfoBytes) {
+    log << "warning: with the file list the file information would pass the " << (kMaxFileInfoBytes >> 20)
+        << " MiB launchers read; it is published without \"files\", and updates take the whole archive\n";
+    info.files.clear();
+    fileInfo = WriteFileInfo(info);
+  }
   WriteReplacing(fileInfoPath, fileInfo);
   if (key) WriteReplacing(SignaturePathFor(fileInfoPath), key->SignatureFileText(fileInfo));
   WriteReplacing(configPath, config);

@@ -64,6 +64,18 @@ std::string WriteFileInfo(const FileInfoDocument& info) {
   Value names(rapidjson::kArrayType);
   for (const auto& name : info.fileNameList) names.PushBack(Text(name, allocator), allocator);
   document.AddMember("fileNameList", names, allocator);
+  if (!info.files.empty()) {
+    Value files(rapidjson::kArrayType);
+    for (const auto& file : info.files) {
+      Value element(rapidjson::kObjectType);
+      element.AddMember(StringRef(manifest_key::kPath), Text(file.path, allocator), allocator);
+      element.AddMember(StringRef(manifest_key::kSize), Value(file.size), allocator);
+      element.AddMember(StringRef(manifest_key::kSha256), Text(file.sha256, allocator), allocator);
+      element.AddMember(StringRef(manifest_key::kCrc32), Value(file.crc32), allocator);
+      files.PushBack(element, allocator);
+    }
+    document.AddMember(StringRef(manifest_key::kFiles), files, allocator);
+  }
   if (!info.channel.empty()) {
     document.AddMember("channel", Text(info.channel, allocator), allocator);
     document.AddMember("version", Text(info.version, allocator), allocator);

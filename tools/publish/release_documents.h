@@ -1,6 +1,9 @@
 // The two JSON documents of a channel on the content server:
 //   config.json               {"lastVersion": "a.b.c", "unsupportedVersions": [patterns]}
-//   fileInfo_a_b_c.json       {"zipName", "zipMd5", "zipBytes", "fileNameList"}
+//   fileInfo_a_b_c.json       {"zipName", "zipMd5", "zipBytes", "fileNameList", "files"}
+// "files" lists every installed file (not the folders) with its size, SHA-256 and CRC-32, so a
+// launcher can fetch single entries of the archive and check them; launchers that do not know it
+// read "fileNameList" as before.
 // A signed release adds "channel", "version" and "zipSha256" to the file information and
 // "channel", "serial" and an optional "expires" to the configuration; launchers that do not know
 // them read the documents as before.
@@ -12,6 +15,8 @@
 #include <string>
 #include <vector>
 
+#include "update/file_manifest.h"
+
 namespace publish {
 
 struct FileInfoDocument {
@@ -22,8 +27,9 @@ struct FileInfoDocument {
   // Written only for a signed release (all three set then): the document names what it is, so a
   // valid document cannot be served under another version's or channel's name.
   std::string channel;
-  std::string version;    // dotted a.b.c, the version of the document's name
-  std::string zipSha256;  // 64 lower-case hex digits
+  std::string version;              // dotted a.b.c, the version of the document's name
+  std::string zipSha256;            // 64 lower-case hex digits
+  std::vector<ManifestFile> files;  // "files", in the archive's order; written when not empty
 };
 
 std::string WriteFileInfo(const FileInfoDocument& info);

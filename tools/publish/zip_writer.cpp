@@ -1,11 +1,13 @@
 #include "tools/publish/zip_writer.h"
 
 #include <minizip/zip.h>
+#include <zlib.h>
 
 #include <array>
 #include <fstream>
 #include <vector>
 
+#include "platform/hash_stream.h"
 #include "tools/publish/publish_error.h"
 
 namespace publish {
@@ -151,8 +153,8 @@ void ZipWriter::AddFolder(const std::string& name, std::uint32_t permissions, st
   CloseEntry(entryName);
 }
 
-void ZipWriter::AddFile(const std::string& name, const std::filesystem::path& source, std::uint32_t permissions,
-                        std::time_t modified, const BlockWritten& onBlock) {
+ZipWriter::FileDigest ZipWriter::AddFile(const std::string& name, const std::filesystem::path& source,
+                                         std::uint32_t permissions, std::time_t modified, const BlockWritten& onBlock) {
   std::ifstream in(source, std::ios::binary);
   if (!in) throw PublishError("cannot read " + source.string());
   std::error_code sizeError;
@@ -162,6 +164,10 @@ void ZipWriter::AddFile(const std::string& name, const std::filesystem::path& so
 
   std::vector<char> block(kBlockSize);
   std::uint64_t written = 0;
+  // The file list's digests come from the very bytes that are packed, so a file that changes
+  // while it is being published cannot be listed with another content than its entry's.
+  uLong crc = crc32(0L, Z_NULL, 0);
+  platform::HashStream sha256(platform::HashKind::Sha256);
   while (in) {
     in.read(block.data(), static_cast<std::streamsize>(block.size()));
     const auto got = static_cast<unsigned>(in.gcount());
@@ -169,11 +175,16 @@ void ZipWriter::AddFile(const std::string& name, const std::filesystem::path& so
     if (zipWriteInFileInZip(static_cast<zipFile>(zip_), block.data(), got) != ZIP_OK) {
       throw PublishError("cannot write " + name + " into " + archiveName_);
     }
+    crc = crc32(crc, reinterpret_cast<const Bytef*>(block.data()), got);
+    sha256.Update(block.data(), got);
     written += got;
     if (onBlock) onBlock(written);
   }
   if (in.bad()) throw PublishError("error while reading " + source.string());
   CloseEntry(name);
+  FileDigest digest{written, static_cast<std::uint32_t>(crc), sha256.Finish()};
+  if (digest.sha256.empty()) throw PublishError("cannot compute the SHA-256 of " + source.string());
+  return digest;
 }
 
 void ZipWriter::Close() {

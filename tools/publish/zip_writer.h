@@ -32,9 +32,15 @@ class ZipWriter {
 
   // `name` without the trailing "/", which is added here. Throws PublishError.
   void AddFolder(const std::string& name, std::uint32_t permissions, std::time_t modified);
+  // What the file's bytes gave as they were packed.
+  struct FileDigest {
+    std::uint64_t size = 0;
+    std::uint32_t crc32 = 0;  // the entry's CRC-32
+    std::string sha256;       // 64 lower-case hex digits
+  };
   // Packs the file's bytes deflated. Throws PublishError.
-  void AddFile(const std::string& name, const std::filesystem::path& source, std::uint32_t permissions,
-               std::time_t modified, const BlockWritten& onBlock);
+  FileDigest AddFile(const std::string& name, const std::filesystem::path& source, std::uint32_t permissions,
+                     std::time_t modified, const BlockWritten& onBlock);
   // Writes the central directory; throws PublishError when that fails.
   void Close();
 
