@@ -253,7 +253,8 @@ std::string ShortSize(std::uint64_t bytes) {
   if (bytes < 1024) return std::to_string(bytes) + " B";
   double value = static_cast<double>(bytes) / 1024;
   std::size_t unit = 0;
-  while (value >= 1024 && unit + 1 < sizeof kUnits / sizeof kUnits[0]) {
+  // 1023.95 would print as "1024.0"; it is the next unit's "1.0".
+  while (value >= 1023.95 && unit + 1 < sizeof kUnits / sizeof kUnits[0]) {
     value /= 1024;
     ++unit;
   }

@@ -186,6 +186,41 @@ TEST_F(PublisherTest, FileListGivesEachPackedFileItsSizeDigestAndEntryCrc) {
   EXPECT_EQ((*parsed)[3].sha256, Sha256Hex(""));
 }
 
+// What a launcher reads of a published archive by ranges agrees with the published list, and
+// the ranges of all listed files hold their local headers.
+TEST_F(PublisherTest, PublishedArchiveIsReadByRangesAsItsFileListSays) {
+  Run(Options("1.2.4"));
+  const std::string archive = ReadText(out_ / "MorvanePC1" / "res_1_2_4.zip");
+  const auto files = ParseManifestFiles(ReadText(out_ / "MorvanePC1" / "fileInfo_1_2_4.json"));
+  ASSERT_TRUE(files.has_value());
+  const std::uint64_t tail = std::min<std::uint64_t>(archive.size(), kEndRecordSearchBytes);
+  const DirectoryLookup lookup =
+      FindCentralDirectory(std::string_view(archive).substr(archive.size() - tail), archive.size());
+  ASSERT_EQ(lookup.kind, DirectoryLookup::Kind::kFound);
+  std::vector<RemoteEntry> entries;
+  ASSERT_TRUE(ParseCentralDirectory(std::string_view(archive).substr(lookup.place.offset, lookup.place.size),
+                                    lookup.place, entries));
+  EXPECT_EQ(entries.size(), 6u);
+  std::vector<std::size_t> entryOf;
+  ASSERT_EQ(CheckDirectoryAgrees(entries, *files, entryOf), std::nullopt);
+  std::vector<ByteRange> ranges;
+  ASSERT_TRUE(JoinEntryRanges(entries, entryOf, lookup.place, ranges, 0));
+  std::size_t held = 0;
+  for (const auto& range : ranges) {
+    for (const std::size_t entry : range.entries) {
+      EXPECT_EQ(archive.substr(entries[entry].localHeaderOffset, 4), "PK\x03\x04");
+      EXPECT_GE(entries[entry].localHeaderOffset, range.first);
+      EXPECT_LE(entries[entry].localHeaderOffset + 30 + entries[entry].compressedSize, range.last + 1);
+      ++held;
+    }
+  }
+  EXPECT_EQ(held, files->size());
+  // A list naming another CRC-32 does not match the archive.
+  auto altered = *files;
+  altered[0].crc32 ^= 1;
+  EXPECT_EQ(CheckDirectoryAgrees(entries, altered, entryOf), FallbackReason::kDirectoryMismatch);
+}
+
 TEST_F(PublisherTest, ArchiveHoldsEveryFileAndFolderWithUnixModes) {
   Run(Options("1.0.0"));
   const auto entries = ReadArchive(out_ / "MorvanePC1" / "res_1_0_0.zip");
