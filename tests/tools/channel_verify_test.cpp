@@ -97,7 +97,8 @@ TEST_F(ChannelVerifyTest, HealthyChannelPassesEveryCheckAndTheToolSaysSo) {
   for (const char* line : {"ok      signature of MorvanePC1/config.json matches the release key",
                            "ok      signature of MorvanePC1/fileInfo_1_0_1.json matches the release key",
                            "ok      MorvanePC1/config.json has serial 2", "ok      MorvanePC1/res_1_0_1.zip MD5 ",
-                           "ok      MorvanePC1/res_1_0_1.zip SHA-256 ", " with 206 and the "}) {
+                           "ok      MorvanePC1/res_1_0_1.zip SHA-256 ", " with 206 and the ",
+                           "ok      MorvanePC1/res_1_0_1.zip holds the 2 listed files"}) {
     EXPECT_NE(report.find(line), std::string::npos) << line << "\n" << report;
   }
   // The archive was fetched whole once, a range of it once, its headers once (nginx logs a request
@@ -227,6 +228,45 @@ TEST_F(ChannelVerifyTest, ArchiveSwappedForOtherBytesOfTheSameSize) {
   EXPECT_NE(report.find("problem MorvanePC1/res_1_0_0.zip has MD5 "), std::string::npos) << report;
   EXPECT_NE(report.find("problem MorvanePC1/res_1_0_0.zip has SHA-256 "), std::string::npos) << report;
   EXPECT_EQ(problems, 2) << report;
+}
+
+// A list that the signature covers but that does not describe the archive: a digest of other
+// bytes and an entry left out are each named; a list launchers would refuse is named too.
+TEST_F(ChannelVerifyTest, FileListThatDisagreesWithItsArchive) {
+  Serve();
+  Release("1.0.0");
+  const auto resign = [&](const std::string& text) {
+    WriteText(Served("fileInfo_1_0_0.json"), text);
+    WriteText(Served("fileInfo_1_0_0.json.sig"), SigningKey::ReadFile(key_).SignatureFileText(text));
+  };
+  std::string info = ReadText(Served("fileInfo_1_0_0.json"));
+  const auto dataAt = info.find("\"path\": \"data.bin\"");
+  const auto exeAt = info.find("\"path\": \"kolv.exe\"");
+  ASSERT_NE(dataAt, std::string::npos);
+  ASSERT_NE(exeAt, std::string::npos);
+  const auto digestAt = info.find("\"sha256\": \"", dataAt) + 11;
+  info[digestAt] = info[digestAt] == '0' ? '1' : '0';
+  // The elements are written in the archive's order: data.bin, then kolv.exe, the last one.
+  const auto exeElement = info.rfind(",", exeAt);
+  info.erase(exeElement, info.find("}", exeAt) + 1 - exeElement);
+  resign(info);
+  int problems = 0;
+  std::string report = Verify(problems);
+  EXPECT_NE(report.find("problem MorvanePC1/res_1_0_0.zip: listed file data.bin has SHA-256 "), std::string::npos)
+      << report;
+  EXPECT_NE(report.find("problem MorvanePC1/res_1_0_0.zip: archive entry kolv.exe is missing from the file list"),
+            std::string::npos)
+      << report;
+  EXPECT_EQ(problems, 2) << report;
+
+  std::string unsafe = ReadText(Served("fileInfo_1_0_0.json"));
+  unsafe.replace(unsafe.find("\"data.bin\"", unsafe.find("\"files\"")), 10, "\"../x.bin\"");
+  resign(unsafe);
+  report = Verify(problems);
+  EXPECT_NE(report.find("problem MorvanePC1/fileInfo_1_0_0.json has a \"files\" list launchers refuse"),
+            std::string::npos)
+      << report;
+  EXPECT_EQ(problems, 1) << report;
 }
 
 TEST_F(ChannelVerifyTest, ServerThatIgnoresRanges) {

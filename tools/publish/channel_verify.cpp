@@ -6,11 +6,14 @@
 #include <chrono>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
+#include <fstream>
 #include <optional>
 #include <random>
 #include <vector>
 
 #include "tools/publish/channel_fetch.h"
+#include "tools/publish/file_list_check.h"
 #include "tools/publish/md5_digest.h"
 #include "tools/publish/publish_error.h"
 #include "tools/publish/version_text.h"
@@ -249,11 +252,59 @@ void CheckRange(const std::string& url, const ArchiveFacts& facts, Report& repor
   }
 }
 
-void CheckArchiveContent(const std::string& url, const ArchiveFacts& facts, Report& report) {
+// The downloaded archive kept for the file list's check, removed at the end.
+class KeptArchive {
+ public:
+  KeptArchive() {
+    std::random_device seed;
+    path_ = std::filesystem::temp_directory_path() /
+            ("launcher-publish-verify-" + std::to_string(seed()) + "-" + std::to_string(seed()) + ".zip");
+    out_.open(path_, std::ios::binary | std::ios::trunc);
+  }
+  ~KeptArchive() {
+    out_.close();
+    std::error_code ignored;
+    std::filesystem::remove(path_, ignored);
+  }
+  KeptArchive(const KeptArchive&) = delete;
+  KeptArchive& operator=(const KeptArchive&) = delete;
+  bool Write(const char* data, std::size_t size) {
+    out_.write(data, static_cast<std::streamsize>(size));
+    return static_cast<bool>(out_);
+  }
+  // The path of the whole file; empty when it could not all be written.
+  std::filesystem::path Finish() {
+    out_.close();
+    return out_ ? path_ : std::filesystem::path();
+  }
+
+ private:
+  std::filesystem::path path_;
+  std::ofstream out_;
+};
+
+void CheckFileList(const std::filesystem::path& archive, const ArchiveFacts& facts,
+                   const std::vector<ManifestFile>& files, Report& report) {
+  if (archive.empty()) {
+    report.Problem(facts.zipName + " could not be kept on disk to check its file list");
+    return;
+  }
+  const auto problems = FileListProblems(archive, files);
+  for (const auto& problem : problems) report.Problem(facts.zipName + ": " + problem);
+  if (problems.empty()) {
+    report.Ok(facts.zipName + " holds the " + std::to_string(files.size()) +
+              " listed files with their sizes, CRC-32 and SHA-256, and no other file");
+  }
+}
+
+void CheckArchiveContent(const std::string& url, const ArchiveFacts& facts,
+                         const std::optional<std::vector<ManifestFile>>& files, Report& report) {
   StreamDigests digests(true);
+  std::optional<KeptArchive> kept;
+  if (files) kept.emplace();
   const std::function<bool(const char*, std::size_t)> onBody = [&](const char* data, std::size_t size) {
     digests.Update(data, size);
-    return true;
+    return !kept || kept->Write(data, size);
   };
   const HttpAnswer whole = FetchArchive(url, onBody);
   if (!whole.Is(200)) {
@@ -276,6 +327,21 @@ void CheckArchiveContent(const std::string& url, const ArchiveFacts& facts, Repo
     report.Problem(facts.zipName + " has SHA-256 " + got.sha256 + ", the file information says \"" + facts.zipSha256 +
                    "\"");
   }
+  if (kept) CheckFileList(kept->Finish(), facts, *files, report);
+}
+
+// The file list, when the file information has one a launcher accepts; reports which it is.
+std::optional<std::vector<ManifestFile>> CheckedFileList(const std::string& path, const std::string& infoText,
+                                                         Report& report) {
+  ManifestRead read = ReadManifestFiles(infoText);
+  if (!read.present) {
+    report.Ok(path + " has no \"files\": launchers update this release by the whole archive");
+  } else if (!read.files) {
+    report.Problem(path +
+                   " has a \"files\" list launchers refuse (an element of the wrong form, an unsafe or "
+                   "repeated path): they update by the whole archive");
+  }
+  return std::move(read.files);
 }
 
 void CheckRelease(const VerifyOptions& options, Report& report) {
@@ -298,7 +364,8 @@ void CheckRelease(const VerifyOptions& options, Report& report) {
   const std::string url = Joined(options.baseUrl, facts->zipName);
   CheckArchiveHeaders(url, *facts, report);
   CheckRange(url, *facts, report);
-  CheckArchiveContent(url, *facts, report);
+  const auto files = CheckedFileList(path, *infoText, report);
+  CheckArchiveContent(url, *facts, files, report);
 }
 
 }  // namespace

@@ -3,7 +3,9 @@
 //   config.json and its signature: signature, channel, serial, expiry, content encoding, caching;
 //   the file information of "lastVersion" and its signature: signature, channel, version, keys;
 //   the archive: size and encoding in its headers, a range request answered 206 with the rest,
-//   and the whole archive downloaded against "zipBytes", "zipMd5" and "zipSha256".
+//   and the whole archive downloaded against "zipBytes", "zipMd5" and "zipSha256";
+//   the file list ("files"), when there is one, against the downloaded archive (kept in the
+//   system's temporary folder for the check, so it needs the archive's size free there).
 #pragma once
 
 #include <cstdint>
