@@ -88,7 +88,7 @@ build_fuzzers() {
     -DLAUNCHER_BUILD_FUZZERS=ON -DCMAKE_C_FLAGS="$flags" \
     -DCMAKE_CXX_FLAGS="$flags -fno-sanitize-recover=undefined -fsanitize-ignorelist=$root/tests/fuzz/ubsan_ignorelist.txt" \
     -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=address,undefined" >/dev/null || return 1
-  cmake --build "$fuzz_build" --target fuzz_config fuzz_file_info fuzz_record fuzz_zip fuzz_signed
+  cmake --build "$fuzz_build" --target fuzz_config fuzz_file_info fuzz_record fuzz_zip fuzz_signed fuzz_remote_zip
 }
 fuzz=1
 [ "${RELIABILITY_SKIP_FUZZ:-0}" = 1 ] && fuzz=0
@@ -126,7 +126,7 @@ fuzz_result() {  # fuzz_result <target>: the output and status of its finished r
   return "$(cat "$fuzz_build/$1.status")"
 }
 if [ "$fuzz" = 1 ]; then
-  for pair in "config file_info" "record zip" "signed"; do
+  for pair in "config file_info" "record zip" "signed remote_zip"; do
     for target in $pair; do
       (start=$SECONDS
         run_fuzzer "$target" >"$fuzz_build/$target.log" 2>&1

@@ -20,6 +20,8 @@ int SignedRelease(const std::uint8_t* data, std::size_t size);
 int RecordFile(const std::uint8_t* data, std::size_t size);
 // Zip archive: extraction into a scratch folder; nothing may appear outside it.
 int ZipArchive(const std::uint8_t* data, std::size_t size);
+// Remote zip archive: end records, central directory and entry ranges read from byte buffers.
+int RemoteZipArchive(const std::uint8_t* data, std::size_t size);
 
 // The process's scratch working folder, created and entered on first use (the record and the
 // cache live relative to the working directory). Removed at exit.

@@ -8,6 +8,7 @@
 #include "net/download_record.h"
 #include "tests/fuzz/fuzz_entries.h"
 #include "update/check.h"
+#include "update/file_manifest.h"
 #include "update/json_util.h"
 #include "update/version_pattern.h"
 
@@ -48,6 +49,12 @@ int ConfigDocument(const std::uint8_t* data, std::size_t size) {
 
 int FileInfoDocument(const std::uint8_t* data, std::size_t size) {
   const std::string text(reinterpret_cast<const char*>(data), size);
+  if (const auto files = ParseManifestFiles(text)) {
+    for (const auto& file : *files) {
+      Require(!InstalledPathOf("data", file.path).empty(), "an accepted file list names only safe paths");
+      Require(file.sha256.size() == 64, "an accepted digest has 64 digits");
+    }
+  }
   FileInfo info;
   try {
     info = Check::ParseFileInfo(text);

@@ -54,6 +54,7 @@ TEST(FuzzReplay, FileInformationCorpus) { EXPECT_GT(ReplayFolder(&fuzz::FileInfo
 TEST(FuzzReplay, SignedDocumentCorpus) { EXPECT_GT(ReplayFolder(&fuzz::SignedRelease, "signed"), 3); }
 TEST(FuzzReplay, RecordCorpus) { EXPECT_GT(ReplayFolder(&fuzz::RecordFile, "record"), 3); }
 TEST(FuzzReplay, ZipCorpus) { EXPECT_GT(ReplayFolder(&fuzz::ZipArchive, "zip"), 3); }
+TEST(FuzzReplay, RemoteZipCorpus) { EXPECT_GT(ReplayFolder(&fuzz::RemoteZipArchive, "remote_zip"), 3); }
 
 // Once overflowed the parsing thread's stack.
 TEST(FuzzReplay, DocumentsNestedAMillionLevelsDeepDoNotCrash) {
