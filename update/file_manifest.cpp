@@ -9,6 +9,7 @@
 #include "package/entry_path.h"
 #include "package/staging.h"
 #include "platform/files.h"
+#include "update/json_util.h"
 
 namespace {
 
@@ -126,9 +127,14 @@ std::string FallbackLine(FallbackReason reason) { return std::string("whole-arch
 
 ManifestRead ReadManifestFiles(const std::string& fileInfoText) {
   ManifestRead read;
+  // Read as the check reads the rest of the document: iteratively (a hostile document nests
+  // deeper than a worker's stack), up to the first zero byte.
   rapidjson::Document document;
-  document.Parse(fileInfoText.c_str(), fileInfoText.size());
-  if (document.HasParseError() || !document.IsObject()) return read;
+  try {
+    JsonUtil::ToObject(document, fileInfoText);
+  } catch (const JsonToObjectException&) {
+    return read;
+  }
   const auto member = document.FindMember(manifest_key::kFiles);
   if (member == document.MemberEnd()) return read;
   read.present = true;
