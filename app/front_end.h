@@ -20,6 +20,10 @@ struct FrontEndHooks {
   std::function<void()> startFlow;
 };
 
+// The exit code of a run that ended before its first check because no splash window could be
+// made; every other end of a run is 0.
+inline constexpr int kNoSplashWindowExitCode = 3;
+
 // Runs until the process ends; returns the loop's exit code when it ends on its own.
 int RunTerminalFrontEnd(const FrontEndHooks& hooks);
 

@@ -6,6 +6,7 @@
 // After windows.h, which it needs.
 #include <imm.h>
 
+#include <cstdio>
 #include <memory>
 
 #include "app/front_end.h"
@@ -115,9 +116,15 @@ int RunSplashFrontEnd(const FrontEndHooks& hooks) {
   currentSplash = &splash;
   HWND mainWindow = static_cast<HWND>(host.CreateMainWindow(ui::kMainWidth, ui::kMainHeight, kWindowTitle));
   if (!mainWindow) {
-    // Without its window class there is no splash to run the launcher against.
+    // Without a window there is no splash to run the launcher against and no desktop to show a
+    // box on (under Wine: the desktop process did not come up in time). Nothing was checked or
+    // installed, so the run must not end as a finished one would.
+    const DWORD error = GetLastError();
+    std::printf("could not create the splash window (system error %lu); nothing was checked or installed\n",
+                static_cast<unsigned long>(error));
+    std::fflush(stdout);
     Gdiplus::GdiplusShutdown(gdiplusToken);
-    return 0;
+    return kNoSplashWindowExitCode;
   }
   splash.mainWindow = mainWindow;
   dialogs.SetMainWindow(mainWindow);
