@@ -84,14 +84,12 @@ DirectoryLookup FindCentralDirectory(std::string_view tail, std::uint64_t archiv
   values.offset = Get(tail, end + 16, 4);
   values.end = endAt;
 
-  // The zip64 locator sits right before the end record. Archives without one may still start
-  // with bytes that look like it only when they are zip64, so its absence is plain zip.
+  // The zip64 locator sits right before the end record. A writer may put the real values in the
+  // end record as well, so only the locator tells where the central directory ends: a tail that
+  // stops short of its place asks for it and the record before it.
   if (endAt >= kLocatorSize) {
     if (end < kLocatorSize) {
-      // The locator (if any) lies before the tail; worth asking only when a field says zip64.
-      const bool saysZip64 = values.entries == kAll16 || values.size == kAll32 || values.offset == kAll32;
-      if (saysZip64)
-        return NeedTail(archiveSize - (endAt - kLocatorSize - std::min(endAt - kLocatorSize, kZip64RecordSize)));
+      return NeedTail(archiveSize - (endAt - kLocatorSize - std::min(endAt - kLocatorSize, kZip64RecordSize)));
     } else if (HasSignature(tail, end - kLocatorSize, "PK\x06\x07")) {
       const std::uint64_t locator = end - kLocatorSize;
       const std::uint64_t locatorAt = endAt - kLocatorSize;

@@ -185,6 +185,32 @@ TEST_F(RemoteZipTest, CommentAndPrefixAreFoundAndAShortTailAsksForMore) {
   ASSERT_EQ(found.kind, DirectoryLookup::Kind::kFound);
   EXPECT_TRUE(found.place.zip64);
 
+  // A plain archive's end record alone is not enough either: a zip64 locator may precede it.
+  const std::string plain = ReadText(InfoZip(""));
+  EXPECT_EQ(FindCentralDirectory(Tail(plain, 22), plain.size()).kind, DirectoryLookup::Kind::kNeedTail);
+  EXPECT_EQ(Lookup(plain, 22).place.prefix, 0u);
+
+  // A zip64 archive whose end record holds the real values too: the directory still ends at the
+  // zip64 record, not at the end record (else 76 bytes would be taken for a prefix).
+  {
+    std::string both = zip64;
+    const DirectoryPlace place = found.place;
+    const std::size_t end = both.size() - 22;
+    ASSERT_EQ(both.substr(end, 4), "PK\x05\x06");
+    for (int i = 0; i < 2; ++i) {
+      both[end + 8 + i] = static_cast<char>((place.entries >> (8 * i)) & 0xff);
+      both[end + 10 + i] = static_cast<char>((place.entries >> (8 * i)) & 0xff);
+    }
+    for (int i = 0; i < 4; ++i) {
+      both[end + 12 + i] = static_cast<char>((place.size >> (8 * i)) & 0xff);
+      both[end + 16 + i] = static_cast<char>((place.offset >> (8 * i)) & 0xff);
+    }
+    const DirectoryLookup lookup = Lookup(both, 22);
+    ASSERT_EQ(lookup.kind, DirectoryLookup::Kind::kFound);
+    EXPECT_EQ(lookup.place.prefix, 0u);
+    EXPECT_EQ(lookup.place.offset, place.offset);
+  }
+
   // Bytes put before an archive whose offsets do not count them (a self-extractor's stub).
   const std::string prefix(1000, 'x');
   for (const std::string& archive : {ReadText(InfoZip("")), zip64}) {
