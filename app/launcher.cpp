@@ -1,5 +1,6 @@
 #include "app/launcher.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <exception>
@@ -137,6 +138,9 @@ void Launcher::OnCheckResult(const std::string& status, const std::string& first
       const std::uint64_t onDiskBytes = onDisk ? FileUtil::Size(first) : 0;
       const bool complete = onDisk && onDiskBytes == static_cast<std::uint64_t>(offset) && size == offset;
       if (complete) {
+        // Nothing downloads, so nothing is unpacked along: the archive is unpacked after the verification.
+        services_.extractor->DropStaging();
+        streaming_ = false;
         services_.downloader->RememberPackage(first, second);
         StartVerify(first, second, onDiskBytes);
       } else if (!channelUrls_.empty()) {
@@ -176,6 +180,10 @@ void Launcher::StartDownload(const std::string& archivePath, const std::string& 
   // Never more than the whole archive: a server that sends without end is cut off.
   task.maxBodyBytes = size > 0 ? static_cast<std::uint64_t>(size) : 0;
   task.withSha256 = !expectedSha256_.empty();
+  // The archive is unpacked into the staging folder as it arrives (also the part kept from
+  // before, read first); the unzip stage then only commits.
+  task.growing = services_.extractor->BeginStaging(archivePath, settings::dataFolder, task.archiveBytes);
+  streaming_ = task.growing != nullptr;
   task.callback = ProgressAdapter(
       [this](const std::string& status, const std::string& payload, std::uint64_t downloaded, std::uint64_t expected,
              double speed, const std::string& path,
@@ -211,6 +219,7 @@ void Launcher::OnTransferEvent(const std::string& status, const std::string& pay
   } else if (status == status::kFail) {
     // The download tried every base URL in its order; the last of them failed last.
     lastFailedBase_ = lastTriedBase_;
+    StopStaging();
     ShowRetryDialog(payload + texts::kClickToRetry, "");
   }
 }
@@ -248,15 +257,33 @@ void Launcher::VerifyArchive(const std::string& archivePath, const std::string& 
     std::printf("archive %s SHA-256 %s, expected %s\n", archivePath.c_str(), actual->sha256.c_str(),
                 expectedSha256_.c_str());
   }
+  StopStaging();
   platform::RemoveFile(archivePath);
   DiscardStaging(settings::dataFolder);
   services_.checker->ForgetFileInfo(archivePath);
   ShowRetryDialog(md5Matches ? texts::kSha256Mismatch : texts::kDigestMismatch, "");
 }
 
+// Before a box: the process may end on its answer, and the data folder is left as it was.
+void Launcher::StopStaging() {
+  services_.extractor->DropStaging();
+  if (streaming_.exchange(false)) DiscardStaging(settings::dataFolder);
+}
+
 void Launcher::StartUnzip(const std::string& archivePath) {
-  const std::optional<std::uint64_t> unpacked = UnpackedBytes(archivePath);
+  // Files staged while downloading take their room already, and committing them takes none;
+  // unpacking anew after the download first gives back the room of what was staged.
+  std::optional<std::uint64_t> unpacked = UnpackedBytes(archivePath);
+  if (unpacked && streaming_) {
+    const std::uint64_t left = *unpacked - std::min(*unpacked, StagedBytes(settings::dataFolder));
+    if (!FindSpaceShortage({{settings::dataFolder, left}})) {
+      unpacked.reset();
+    } else {
+      StopStaging();  // the box counts the whole unpacking, with the staging's room given back
+    }
+  }
   if (unpacked && ReportSpaceShortage({{settings::dataFolder, *unpacked}})) return;
+  streaming_ = false;
   splash_->SetFillWidth(0);
   splash_->SetSpeedVisible(false);
   SetStage(kStageUnzip);

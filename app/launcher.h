@@ -9,6 +9,7 @@
 // a Retry/Cancel box: Retry starts again from "check", Cancel ends the process at once.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -81,6 +82,8 @@ class Launcher {
   void SetFillWidth(double done, double total);
   void ShowMessage(const std::string& text, const std::string& caption, unsigned style);
   std::vector<std::size_t> DownloadOrder() const;
+  // Ends the unpacking along with the download and removes what it staged.
+  void StopStaging();
   // The Retry/Cancel box saying how much room is needed and where, when a volume lacks it.
   // True when the box was shown (the flow went on from its answer).
   bool ReportSpaceShortage(const std::vector<SpaceNeed>& needs);
@@ -99,6 +102,8 @@ class Launcher {
   // The SHA-256 the checked file information gives the archive; empty when not checked. Set by
   // the check's "needUpdate" and read by the stages after it, which run strictly after it.
   std::string expectedSha256_;
+  // The download now or last was unpacked along into the staging folder.
+  std::atomic<bool> streaming_{false};
 
   mutable std::mutex stageMutex_;  // `stage` is written by workers and read by the frame loop
   std::string stage_;

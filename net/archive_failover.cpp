@@ -8,6 +8,7 @@
 #include "net/http_util.h"
 #include "net/transfer_words.h"
 #include "package/archive_digest.h"
+#include "package/growing_archive.h"
 #include "platform/files.h"
 
 namespace {
@@ -52,6 +53,7 @@ void DownloadFromMirrors(const DownloadTask& task) {
     attempt.archiveBytes = task.archiveBytes;
     attempt.withSha256 = task.withSha256;
     attempt.digest = digest;
+    attempt.growing = task.growing;
     attempt.callback = [&task, &end](const std::string& status, const std::string& payload, double first,
                                      double second) {
       if (status == transfer::kTrans || status == transfer::kRestart) {
@@ -68,5 +70,7 @@ void DownloadFromMirrors(const DownloadTask& task) {
                 urls[at].c_str(), urls[at + 1].c_str(), static_cast<unsigned long long>(offset));
     task.callback(transfer::kRestart, "", static_cast<double>(offset), 0);
   }
+  // Before the outcome: the reader's last wait ends here, and the launcher's next stage waits for the reader.
+  if (task.growing) task.growing->End(end.status == transfer::kSucc);
   task.callback(end.status, end.payload, end.first, end.second);
 }

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "package/archive_digest.h"
+#include "package/growing_archive.h"
 #include "platform/files.h"
 
 namespace {
@@ -18,8 +19,20 @@ std::FILE* OpenFor(const std::string& path, std::uint64_t offset) {
 
 }  // namespace
 
-BodySink::BodySink(std::string path, std::uint64_t limit, ArchiveDigest* digest)
-    : path_(std::move(path)), limit_(limit), digest_(path_.empty() ? nullptr : digest) {}
+BodySink::BodySink(std::string path, std::uint64_t limit, ArchiveDigest* digest, GrowingArchive* growing)
+    : path_(std::move(path)),
+      limit_(limit),
+      digest_(path_.empty() ? nullptr : digest),
+      growing_(path_.empty() ? nullptr : growing) {}
+
+void BodySink::Announce(std::uint64_t offset) {
+  if (growing_ == nullptr) return;
+  if (offset == 0) {
+    growing_->Replacing();
+  } else {
+    growing_->SetAvailable(offset);
+  }
+}
 
 BodySink::~BodySink() { WaitForDigest(); }
 
@@ -55,13 +68,17 @@ bool BodySink::Open(std::uint64_t offset, std::uint64_t& allowed) {
     std::error_code error;
     std::uint64_t size = 0;
     if (!platform::FileSize(path_, &size)) error = std::make_error_code(std::errc::no_such_file_or_directory);
-    if (!error && size > offset) std::filesystem::resize_file(platform::NativePath(path_), offset, error);
+    if (!error && size > offset) {
+      Announce(offset);  // before the cut: a reader must not take bytes that go
+      std::filesystem::resize_file(platform::NativePath(path_), offset, error);
+    }
     if (error || size < offset) {
       std::printf("cannot resume %s from %llu bytes, downloading from the start\n", path_.c_str(),
                   static_cast<unsigned long long>(offset));
       offset = 0;
     }
   }
+  Announce(offset);
   file_.reset(OpenFor(path_, offset));
   if (!file_) return false;
   position_ = offset;
@@ -81,6 +98,13 @@ bool BodySink::Write(const char* data, std::size_t size) {
       return false;
     }
     if (digest_ != nullptr) digest_->Update(data, size);
+    if (growing_ != nullptr) {
+      if (std::fflush(file_.get()) != 0) {
+        if (digest_ != nullptr) digest_->Spoil();
+        return false;
+      }
+      growing_->SetAvailable(position_ + size);
+    }
   }
   position_ += size;
   return true;
@@ -96,6 +120,7 @@ bool BodySink::Restart(std::uint64_t offset) {
   if (file_ && !Close()) return false;
   std::error_code error;
   if (offset != 0 && platform::IsLink(path_)) return false;
+  Announce(offset);
   if (offset != 0) std::filesystem::resize_file(platform::NativePath(path_), offset, error);
   if (error) return false;
   file_.reset(OpenFor(path_, offset));

@@ -6,6 +6,10 @@
 // whose first bytes the digest has not seen (a partial archive from an earlier run, or bytes an
 // earlier attempt could not account for) has those bytes hashed from the disk on a helper
 // thread, while libcurl makes the connection; the first new block waits for it.
+//
+// With a growing archive, every block is flushed to the file as it is written and the bytes the
+// file holds are published, so a reader on another thread can unpack them meanwhile; a file
+// about to be replaced or cut is announced first.
 #pragma once
 
 #include <cstdint>
@@ -15,13 +19,15 @@
 #include <thread>
 
 class ArchiveDigest;
+class GrowingArchive;
 
 class BodySink {
  public:
   // Memory mode when `path` is empty. `limit`: the archive never grows past this many bytes (a
   // server sending without end must not fill the disk); 0 for none.
-  // `digest` (may be null; file mode only) follows the bytes kept and must outlive the sink.
-  BodySink(std::string path, std::uint64_t limit, ArchiveDigest* digest = nullptr);
+  // `digest` (may be null; file mode only) follows the bytes kept and must outlive the sink;
+  // so must `growing` (may be null; file mode only).
+  BodySink(std::string path, std::uint64_t limit, ArchiveDigest* digest = nullptr, GrowingArchive* growing = nullptr);
   ~BodySink();
   BodySink(const BodySink&) = delete;
   BodySink& operator=(const BodySink&) = delete;
@@ -46,6 +52,8 @@ class BodySink {
   // Hashes the file's first `offset` bytes on the helper thread unless the digest has seen exactly them.
   void CatchUpDigest(std::uint64_t offset);
   void WaitForDigest();
+  // The file will hold `offset` bytes next (0: a new file replaces it).
+  void Announce(std::uint64_t offset);
 
   struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
@@ -57,5 +65,6 @@ class BodySink {
   std::unique_ptr<std::FILE, FileCloser> file_;
   std::string memory_;
   ArchiveDigest* digest_;
+  GrowingArchive* growing_;
   std::thread catchUp_;
 };

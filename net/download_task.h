@@ -8,6 +8,7 @@
 #include "net/transfer_callback.h"
 
 class ArchiveDigest;
+class GrowingArchive;
 
 // Everything one archive download needs; the download thread owns it.
 struct DownloadTask {
@@ -33,4 +34,7 @@ struct DownloadTask {
   // The running digest of the file's bytes, carried from one attempt to the next; the download
   // makes one when it is null. On "succ" its result is in the DigestMemo.
   std::shared_ptr<ArchiveDigest> digest{};
+  // Told how far the file has grown and when the download ends, for a reader unpacking it
+  // meanwhile; null when nothing reads along.
+  std::shared_ptr<GrowingArchive> growing{};
 };

@@ -94,7 +94,7 @@ void HttpUtil::Download(const DownloadTask& task) {
   const TransferCallback& callback = task.callback;
   std::shared_ptr<ArchiveDigest> digest = task.digest;
   if (!digest && !task.localPath.empty()) digest = std::make_shared<ArchiveDigest>(task.withSha256);
-  BodySink sink(task.localPath, task.maxBodyBytes, digest.get());
+  BodySink sink(task.localPath, task.maxBodyBytes, digest.get(), task.growing.get());
   std::uint64_t offset = 0;
   if (!sink.Open(task.resumeOffset, offset)) {
     callback(transfer::kFail, transfer::kCannotOpenLocalFile + task.localPath, 0, 0);

@@ -58,6 +58,19 @@ std::string StagingFolderOf(const std::string& destination) {
   return WithoutFinalSeparator(destination) + platform::kPathSeparator + kStagingFolderName;
 }
 
+std::uint64_t StagedBytes(const std::string& destination) {
+  const std::string staging = StagingFolderOf(destination);
+  std::vector<StagedPath> paths;
+  if (!platform::IsDirectory(staging) || !Collect(staging, "", paths)) return 0;
+  std::uint64_t total = 0;
+  for (const auto& path : paths) {
+    std::uint64_t size = 0;
+    if (!path.folder && platform::FileSize(staging + platform::kPathSeparator + Native(path.relative), &size))
+      total += size;
+  }
+  return total;
+}
+
 bool DiscardStaging(const std::string& destination) {
   return platform::RemovePathNoFollow(StagingFolderOf(destination));
 }

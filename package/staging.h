@@ -13,6 +13,7 @@
 // where the bench shows they pay.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "package/unzip_callback.h"
@@ -25,6 +26,9 @@ inline constexpr unsigned kUnpackWorkers = 1;
 
 // Where the files of `destination` are staged.
 std::string StagingFolderOf(const std::string& destination);
+
+// The bytes of the files staged for `destination` now (0 when nothing is).
+std::uint64_t StagedBytes(const std::string& destination);
 
 // Removes the staging folder of `destination` with all in it, never through a link. False when
 // something stays.

@@ -64,6 +64,10 @@ TEST_F(TerminalRunTest, FirstRunInstallsVerifiesAndStartsTheGameWithItsArguments
   EXPECT_NE(ReadText(DataFolder() / "downloadRecord").find("zipMd5=" + md5), std::string::npos);
   EXPECT_FALSE(fs::exists(DownloadFolder()));
   EXPECT_EQ(ReadText(DataFolder() / "fileInfo_1_0_0.json"), ReadText(ContentChannel() / "fileInfo_1_0_0.json"));
+  // Unpacked into the staging folder while it downloaded; the unzip stage only committed.
+  EXPECT_NE(run.output.find("entries while downloading"), std::string::npos) << run.output;
+  EXPECT_EQ(run.output.find("unpacking after the download"), std::string::npos) << run.output;
+  EXPECT_FALSE(fs::exists(DataFolder() / ".staging"));
 }
 
 TEST_F(TerminalRunTest, SecondRunDownloadsNothingAndStartsTheGame) {
@@ -131,6 +135,11 @@ TEST_F(TerminalRunTest, InterruptedDownloadResumesFromThePartialFileAfterRetry) 
       << run.output;
   EXPECT_NE(run.output.find("digest already taken"), std::string::npos) << run.output;
   EXPECT_EQ(run.output.find("hashing archive"), std::string::npos) << run.output;
+  // The first download's staging went with its failure; the second staged the kept half from
+  // the disk, then the rest as it came, and was committed.
+  EXPECT_NE(run.output.find("unpacking while downloading stopped: "), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("entries while downloading"), std::string::npos) << run.output;
+  EXPECT_EQ(run.output.find("unpacking after the download"), std::string::npos) << run.output;
 }
 
 // An archive a killed launcher left complete: the check hashes it once, the verification takes that digest.
@@ -171,6 +180,7 @@ TEST_F(TerminalRunTest, WrongDigestShowsTheMismatchAndCancelLeavesTheInstalledGa
   EXPECT_EQ(ReadText(DataFolder() / "version.txt"), "1.0.0");
   EXPECT_TRUE(SameFile(DataFolder() / "assets" / "pack0.bin", root_ / "build_1.0.0" / "assets" / "pack0.bin"));
   EXPECT_TRUE(fs::exists(DataFolder() / kGameExe));
+  EXPECT_FALSE(fs::exists(DataFolder() / ".staging")) << "what was unpacked while downloading goes with the archive";
   EXPECT_EQ(GameRuns(2).size(), 1u) << "Cancel must not start the game";
 }
 
