@@ -182,7 +182,13 @@ FileWork ChooseFileWork(const std::vector<ManifestFile>& oldFiles, const std::ve
   std::unordered_set<std::string> newFolded;
   for (std::size_t i = 0; i < newFiles.size(); ++i) {
     const ManifestFile& file = newFiles[i];
-    newFolded.insert(FoldedCase(file.path));
+    // The file's own name and each folder it lies in: an old file in one of those places is
+    // replaced by the commit, not removed after it.
+    const std::string folded = FoldedCase(file.path);
+    newFolded.insert(folded);
+    for (std::size_t slash = folded.find('/'); slash != std::string::npos; slash = folded.find('/', slash + 1)) {
+      newFolded.insert(folded.substr(0, slash));
+    }
     const auto old = oldByPath.find(file.path);
     bool fetch = old == oldByPath.end() || old->second->size != file.size || old->second->sha256 != file.sha256;
     if (!fetch) {

@@ -12,7 +12,8 @@
 //     size is still mended by the next release that changes it.
 //   - Removed: files the old list names and the new one does not, and nothing else; never a path
 //     that leaves the data folder, passes through a link, is a link or a folder, or that names a
-//     new file in another letter case (on a system that folds case it is the new file).
+//     new file or a folder of one, in any letter case (on a system that folds case it is the new
+//     file; a file in a new folder's place is replaced by the commit).
 //   - Share: files are fetched by byte ranges only while the ranges and the central directory
 //     stay under kMaxFetchShare of the archive. Past half, one sequential stream of the archive
 //     costs at most twice the bytes, resumes with one offset, and unpacks in one pass; many

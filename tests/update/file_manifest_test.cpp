@@ -170,9 +170,11 @@ TEST_F(FileWorkTest, RemovesDroppedPlainFilesAndNothingElse) {
   const ManifestFile otherCase = Installed("Data/Case.pak", "case");
   WriteText(data_ / "unlisted.txt", "the player's");
 
+  // A file whose place becomes a folder of the new version is replaced by the commit.
+  const ManifestFile becomesFolder = Installed("maps", "a file");
   const std::vector<ManifestFile> oldFiles = {kept,          dropped,     droppedMissing, droppedLink,
-                                              droppedFolder, throughLink, otherCase};
-  const std::vector<ManifestFile> newFiles = {kept, {"data/case.pak", 4, kDigestA, 1}};
+                                              droppedFolder, throughLink, otherCase,      becomesFolder};
+  const std::vector<ManifestFile> newFiles = {kept, {"data/case.pak", 4, kDigestA, 1}, {"Maps/1.map", 1, kDigestA, 1}};
   const FileWork work = ChooseFileWork(oldFiles, newFiles, Data());
   EXPECT_EQ(work.remove, (std::vector<std::string>{"data/old.pak"}));
 
