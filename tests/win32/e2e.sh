@@ -132,6 +132,10 @@ e2e_first_install() {
   # CryptoAPI hashed the archive as it was written; the verification read nothing again.
   record_check $(grep -q "digest already taken" "$run/stdout.txt" && ! grep -q "hashing archive" "$run/stdout.txt" &&
     echo 0 || echo 1) "e2e: the verification takes the digest computed while downloading"
+  # The entries were inflated into the staging folder as they arrived; the unzip stage committed them.
+  record_check $(grep -q "entries while downloading" "$run/stdout.txt" &&
+    ! grep -q "unpacking after the download" "$run/stdout.txt" && [ ! -e "$run/$E2E_DATA/.staging" ] &&
+    echo 0 || echo 1) "e2e: the archive is unpacked while it downloads and the staging committed"
   if [ ! -s "$runs" ]; then
     echo "--- launcher output" >&2
     tail -n 30 "$run/stdout.txt" "$run/stderr.txt" >&2
