@@ -135,7 +135,8 @@ source "$root/tests/win32/signed_release.sh"
 E2E_ROOT="$root"
 trap 'e2e_stop_server; wine_env_stop' EXIT
 echo "== Wine set-up"
-wine_env_start "$build/wine" || { record_check 1 "Xvfb starts for the Wine tests"; finish; }
+export WINE_ENV_DESKTOP_KEEPER="$build/tests/win32/desktop_keeper.exe"
+wine_env_start "$build/wine" || { record_check 1 "Xvfb and Wine's desktop start for the Wine tests"; finish; }
 
 echo "== unit tests under Wine"
 rm -rf "$results"

@@ -8,6 +8,10 @@
 #                             en_US.UTF-8 (ANSI code page 1252), ja_JP.UTF-8 (932): the Wine
 #                             server is ended so that none of the old locale's processes remain
 #   wine_env_stop             ends the Wine server and Xvfb this started
+# With WINE_ENV_DESKTOP_KEEPER naming tests/win32/desktop_keeper.exe, the desktop is brought up
+# once per Wine server (at the start and after each locale switch) and kept: Wine fails every
+# window of a session whose desktop process took more than 10 s to start, which a loaded machine
+# reached, and each program started later saves the server's and the desktop's start-up.
 # Wine takes its ANSI code page from the language and country of LANG; the character set stays
 # UTF-8, so that file names on the Linux side hold every character whatever the code page.
 
@@ -28,6 +32,30 @@ wine_env_locale() {
     wineserver -w >/dev/null 2>&1 || true
   fi
   wine_env_use_locale "$1"
+  wine_env_keep_desktop
+}
+
+# Starts the desktop keeper and waits (at most 60 s a try, three tries) for its answer; a try
+# whose desktop failed ends the server, so the next one starts the desktop afresh. 1 when no
+# try brought the desktop up; 0 at once without a keeper.
+wine_env_keep_desktop() {
+  [ -n "${WINE_ENV_DESKTOP_KEEPER:-}" ] || return 0
+  local log="$WINE_ENV_ROOT/desktop-keeper.log" try keeper
+  for try in 1 2 3; do
+    : >"$log"
+    wine "$WINE_ENV_DESKTOP_KEEPER" >"$log" 2>/dev/null &
+    keeper=$!
+    for _ in $(seq 1 600); do
+      grep -q "desktop" "$log" 2>/dev/null && break
+      kill -0 "$keeper" 2>/dev/null || break
+      sleep 0.1
+    done
+    grep -q "desktop ready" "$log" && return 0
+    echo "wine: the desktop did not come up (try $try): $(cat "$log")" >&2
+    wineserver -k >/dev/null 2>&1 || true
+    wineserver -w >/dev/null 2>&1 || true
+  done
+  return 1
 }
 
 wine_env_start() {
@@ -76,6 +104,7 @@ wine_env_start() {
   export WINEPREFIX="$root/prefix"
   rm -rf "$WINEPREFIX"
   cp -a "$template" "$WINEPREFIX"
+  wine_env_keep_desktop
 }
 
 wine_env_stop() {
