@@ -22,3 +22,10 @@ int FramePacer::MillisecondsUntilDue(std::int64_t now) const {
   if (ticks <= 0) return 0;
   return static_cast<int>((ticks * 1000 + frequency_ - 1) / frequency_);
 }
+
+std::int64_t FramePacer::HundredNanosecondsUntilDue(std::int64_t now) const {
+  const std::int64_t ticks = lastTick_ + period_ + 1 - now;
+  if (ticks <= 0) return 0;
+  // A counter of some MHz over less than a period: no overflow.
+  return (ticks * 10'000'000 + frequency_ - 1) / frequency_;
+}

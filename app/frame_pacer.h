@@ -14,6 +14,8 @@ class FramePacer {
   bool FrameDue(std::int64_t now, double* dt);
   // Whole milliseconds (rounded up) from `now` until FrameDue becomes true; 0 when it already is.
   int MillisecondsUntilDue(std::int64_t now) const;
+  // The same in 100 ns units, rounded up; 0 when a frame is already due.
+  std::int64_t HundredNanosecondsUntilDue(std::int64_t now) const;
   std::int64_t Period() const { return period_; }
 
  private:

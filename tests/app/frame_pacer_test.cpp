@@ -52,3 +52,21 @@ TEST(FramePacer, WaitUntilDueEndsWhereTheFrameBecomesDue) {
   EXPECT_LT(wakeAt, grid + pacer.Period() + 1 + frequency / 1000);
   EXPECT_TRUE(pacer.FrameDue(wakeAt, &dt));
 }
+
+// The frame clock's wake-up is set in 100 ns units: a counter of another rate converts rounded
+// up, so the wake-up never comes before the frame is due.
+TEST(FramePacer, HundredNanosecondsUntilDueNeverEndsEarly) {
+  const std::int64_t frequency = 3579545;  // the ACPI timer's rate
+  FramePacer pacer(frequency, 0);
+  const std::int64_t period = pacer.Period();
+  for (const std::int64_t now : {std::int64_t{0}, std::int64_t{1}, period / 3, period - 1, period}) {
+    const std::int64_t wait = pacer.HundredNanosecondsUntilDue(now);
+    const std::int64_t wakeAt = now + wait * frequency / 10000000;  // the earliest count then
+    double dt = 0;
+    FramePacer copy = pacer;
+    EXPECT_TRUE(copy.FrameDue(wakeAt, &dt)) << now;
+    EXPECT_LE(wait, (period + 1) * 10000000 / frequency + 1) << now;  // and no later than needed
+  }
+  EXPECT_EQ(pacer.HundredNanosecondsUntilDue(period + 1), 0);
+  EXPECT_EQ(pacer.HundredNanosecondsUntilDue(10 * period), 0);
+}

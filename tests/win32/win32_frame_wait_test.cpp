@@ -66,4 +66,30 @@ TEST(FrameWait, WithNothingQueuedLastsItsTime) {
   }
 }
 
+// The frame clock: armed once, it wakes the thread every 1/60 s on its own; armed again, the
+// wake-ups armed before are gone, also one that came while nobody waited (after a stall).
+TEST(FrameWait, TheArmedClockWakesSixtyTimesASecondAndArmingAgainReplacesIt) {
+  DrainQueue();
+  platform::win32::FrameWait wait;
+  constexpr std::int64_t kFrame = 10'000'000 / 60;
+  if (!wait.Arm(kFrame)) GTEST_SKIP() << "no high-resolution waitable timers";
+  constexpr int kWakeUps = 30;
+  const std::int64_t start = platform::PerformanceCounter();
+  int byClock = 0;
+  for (int i = 0; i < kWakeUps; ++i) byClock += wait.Wait(kLongWaitMs) ? 1 : 0;
+  const double elapsed = MillisecondsSince(start);
+  EXPECT_EQ(byClock, kWakeUps);
+  // Wake-ups keep to their schedule however late one of them is taken: the span is the
+  // schedule's, plus what the last one was late.
+  EXPECT_GT(elapsed, kWakeUps * 1000.0 / 60 - 2);
+  EXPECT_LT(elapsed, kWakeUps * 1000.0 / 60 + 100);
+
+  ASSERT_TRUE(wait.Arm(10'000));  // in a millisecond
+  platform::SleepMs(40);          // it comes, and the next two, with nobody waiting
+  ASSERT_TRUE(wait.Arm(kLongWaitMs * 10'000LL));
+  const std::int64_t again = platform::PerformanceCounter();
+  EXPECT_FALSE(wait.Wait(60)) << "a wake-up armed before ended the wait";
+  EXPECT_GE(MillisecondsSince(again), 59.0);
+}
+
 }  // namespace
