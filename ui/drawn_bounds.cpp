@@ -12,6 +12,18 @@ bool RowIsClear(const std::uint32_t* row, int width) {
 
 bool IsEmptyRect(const Rect& r) { return r.width <= 0 || r.height <= 0; }
 
+bool Contains(const Rect& outer, const Rect& inner) {
+  if (IsEmptyRect(outer)) return false;
+  return inner.x >= outer.x && inner.y >= outer.y &&
+         std::int64_t{inner.x} + inner.width <= std::int64_t{outer.x} + outer.width &&
+         std::int64_t{inner.y} + inner.height <= std::int64_t{outer.y} + outer.height;
+}
+
+std::int64_t RoundUpToCell(std::int64_t value) {
+  if (value <= 0) return 0;
+  return (value + kExtentCell - 1) / kExtentCell * kExtentCell;
+}
+
 }  // namespace
 
 Rect DrawnBounds(const std::uint32_t* pixels, int width, int height) {
@@ -49,6 +61,20 @@ Rect BoundsUnion(const Rect& a, const Rect& b) {
   const std::int32_t right = std::max(a.x + a.width, b.x + b.width);
   const std::int32_t bottom = std::max(a.y + a.height, b.y + b.height);
   return Rect{left, top, right - left, bottom - top};
+}
+
+Rect CoveringExtent(const Rect& extent, const Rect& drawn, int width, int height) {
+  if (IsEmptyRect(drawn) || Contains(extent, drawn)) return extent;
+  const Rect wanted = BoundsUnion(extent, drawn);
+  // Cells counted from the window's corner; division of non-negative values only.
+  const std::int32_t left = std::max(wanted.x, 0) / kExtentCell * kExtentCell;
+  const std::int32_t top = std::max(wanted.y, 0) / kExtentCell * kExtentCell;
+  const std::int64_t right = RoundUpToCell(std::int64_t{wanted.x} + wanted.width);
+  const std::int64_t bottom = RoundUpToCell(std::int64_t{wanted.y} + wanted.height);
+  const auto r = static_cast<std::int32_t>(std::min<std::int64_t>(right, width));
+  const auto b = static_cast<std::int32_t>(std::min<std::int64_t>(bottom, height));
+  if (r <= left || b <= top) return extent;
+  return Rect{left, top, r - left, b - top};
 }
 
 }  // namespace ui

@@ -6,6 +6,7 @@
 #include "platform/win32/gdiplus_surface.h"
 #include "platform/win32/module_instance.h"
 #include "platform/win32/wide_text.h"
+#include "ui/drawn_bounds.h"
 
 namespace platform::win32 {
 namespace {
@@ -72,48 +73,37 @@ HGLOBAL CopyToGlobal(const void* bytes, DWORD size) {
 
 }  // namespace
 
-GdiplusSurface::GdiplusSurface(int width, int height) : width_(width), height_(height) {
-  if (width <= 0 || height <= 0) return;
-  BITMAPINFO info{};
-  info.bmiHeader.biSize = sizeof info.bmiHeader;
-  info.bmiHeader.biWidth = width;
-  info.bmiHeader.biHeight = -height;  // negative: rows top-down
-  info.bmiHeader.biPlanes = 1;
-  info.bmiHeader.biBitCount = 32;
-  info.bmiHeader.biCompression = BI_RGB;
-  memoryDc_ = CreateCompatibleDC(nullptr);
-  if (!memoryDc_) return;
-  void* bits = nullptr;
-  bitmap_ = CreateDIBSection(memoryDc_, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-  if (!bitmap_) return;
-  bits_ = static_cast<std::uint32_t*>(bits);  // zero-filled by the system: fully transparent
-  previousBitmap_ = SelectObject(memoryDc_, bitmap_);
-  if (gdip::GdipCreateFromHDC(memoryDc_, &graphics_) != Gdiplus::Ok) {
-    graphics_ = nullptr;
-    return;
-  }
-  // Grey-scale antialiasing: ClearType's coloured fringes need an opaque background.
-  gdip::GdipSetTextRenderingHint(graphics_, Gdiplus::TextRenderingHintAntiAliasGridFit);
+GdiplusSurface::GdiplusSurface(int width, int height)
+    : width_(width), height_(height), canvas_(DibCanvasPool::Instance().Take(width, height)) {
+  if (canvas_) graphics_ = canvas_->Graphics();
 }
 
 GdiplusSurface::~GdiplusSurface() {
-  if (graphics_) gdip::GdipDeleteGraphics(graphics_);
-  if (memoryDc_ && previousBitmap_) SelectObject(memoryDc_, previousBitmap_);
-  if (bitmap_) DeleteObject(bitmap_);
-  if (memoryDc_) DeleteDC(memoryDc_);
+  if (!canvas_) return;
+  canvas_->SetDrawn(DrawnBounds());
+  DibCanvasPool::Instance().Give(std::move(canvas_));
 }
 
 HDC GdiplusSurface::FinishedDc() {
   if (graphics_) gdip::GdipFlush(graphics_, Gdiplus::FlushIntentionSync);
   GdiFlush();
-  return memoryDc_;
+  return canvas_ ? canvas_->Dc() : nullptr;
+}
+
+ui::Rect GdiplusSurface::DrawnBounds() {
+  if (!drawnKnown_) {
+    FinishedDc();
+    drawn_ = ui::DrawnBounds(Bits(), width_, height_);
+    drawnKnown_ = true;
+  }
+  return drawn_;
 }
 
 std::uint32_t GdiplusSurface::PixelAt(int x, int y) {
-  if (!bits_ || x < 0 || y < 0 || x >= width_ || y >= height_) return 0;
+  if (!canvas_ || x < 0 || y < 0 || x >= width_ || y >= height_) return 0;
   FinishedDc();
   // Little-endian B, G, R, A bytes read as one 32-bit ARGB value.
-  return bits_[static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) + static_cast<std::size_t>(x)];
+  return Bits()[static_cast<std::size_t>(y) * static_cast<std::size_t>(width_) + static_cast<std::size_t>(x)];
 }
 
 void GdiplusSurface::DrawImagePart(const ui::Image& image, const ui::RectF& destination, const ui::RectF& source,
@@ -121,6 +111,7 @@ void GdiplusSurface::DrawImagePart(const ui::Image& image, const ui::RectF& dest
   const auto* gdiplusImage = dynamic_cast<const GdiplusImage*>(&image);
   if (!graphics_ || !gdiplusImage || !gdiplusImage->Get()) return;
   if (destination.width <= 0 || destination.height <= 0 || source.width <= 0 || source.height <= 0) return;
+  drawnKnown_ = false;
 
   Gdiplus::ColorMatrix colorMatrix{};
   for (std::size_t row = 0; row < 5; ++row)
@@ -140,6 +131,7 @@ void GdiplusSurface::DrawString(const std::string& gbkText, const ui::FontFamily
   const auto* gdiplusFamily = dynamic_cast<const GdiplusFontFamily*>(&family);
   if (!graphics_ || !gdiplusFamily) return;
   const std::wstring text = GbkToWide(gbkText);
+  drawnKnown_ = false;
   Gdiplus::GpFont* rawFont = nullptr;
   if (gdip::GdipCreateFont(gdiplusFamily->Get(), emSizePx, style, Gdiplus::UnitPixel, &rawFont) != Gdiplus::Ok) return;
   std::unique_ptr<Gdiplus::GpFont, FontDeleter> font(rawFont);

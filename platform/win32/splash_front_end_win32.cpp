@@ -53,10 +53,11 @@ LRESULT OnPaint(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
 LRESULT OnLeftButtonDown(HWND window, WPARAM wParam, LPARAM lParam) {
   if (!currentSplash || !currentSplash->driver) return 0;
   // Client coordinates as unsigned 16-bit halves; the click counts only with the left button alone.
-  const auto x = static_cast<std::int32_t>(LOWORD(lParam));
-  const auto y = static_cast<std::int32_t>(HIWORD(lParam));
-  static_cast<void>(window);
-  currentSplash->driver->OnLeftButtonDown(x, y, wParam == MK_LBUTTON);
+  // A form's window covers only its drawn part of the main window: the press is handed on in the
+  // main window's coordinates.
+  const POINT client{static_cast<LONG>(LOWORD(lParam)), static_cast<LONG>(HIWORD(lParam))};
+  const POINT at = currentSplash->host ? currentSplash->host->ToSplashPoint(window, client) : client;
+  currentSplash->driver->OnLeftButtonDown(at.x, at.y, wParam == MK_LBUTTON);
   return 0;
 }
 

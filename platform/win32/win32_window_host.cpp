@@ -21,6 +21,13 @@ LPCWSTR ArrowCursor() { return MAKEINTRESOURCEW(32512); }
 
 HWND AsHwnd(ui::WindowHandle window) { return static_cast<HWND>(window); }
 
+// The system's rectangle of the window in screen pixels; empty when there is no such window.
+ui::Rect SystemWindowRect(HWND window) {
+  RECT rect{};
+  if (!::GetWindowRect(window, &rect)) return {};
+  return ui::Rect{rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top};
+}
+
 std::wstring AsciiToWide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
 }  // namespace
@@ -60,14 +67,30 @@ ui::WindowHandle Win32WindowHost::CreateFormWindow(ui::WindowHandle parent) {
   windowClass.hbrBackground = kBackgroundBrush;
   windowClass.lpszClassName = kFormClassName;
   RegisterClassExW(&windowClass);  // fails harmlessly once the first form registered it
-  return CreateWindowExW(WS_EX_LAYERED, kFormClassName, kFormClassName, WS_POPUP | WS_VISIBLE, 0, 0, 0, 0,
-                         AsHwnd(parent), nullptr, instance_, nullptr);
+  HWND form = CreateWindowExW(WS_EX_LAYERED, kFormClassName, kFormClassName, WS_POPUP | WS_VISIBLE, 0, 0, 0, 0,
+                              AsHwnd(parent), nullptr, instance_, nullptr);
+  if (form) forms_[form] = Form{};
+  return form;
 }
 
 ui::Rect Win32WindowHost::GetWindowRect(ui::WindowHandle window) {
-  RECT rect{};
-  if (!::GetWindowRect(AsHwnd(window), &rect)) return {};
-  return ui::Rect{rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top};
+  const auto form = forms_.find(AsHwnd(window));
+  if (form != forms_.end()) return form->second.placed;
+  return SystemWindowRect(AsHwnd(window));
+}
+
+ui::Rect Win32WindowHost::OnScreen(const ui::Rect& placed, const ui::Rect& extent) {
+  // One pixel, never shown (a layered window shows nothing before its first push), until the
+  // form draws something: a window without a client area gets no paint message, and its
+  // elements would stay dirty and ask for one every frame.
+  if (extent.width <= 0 || extent.height <= 0) return ui::Rect{placed.x, placed.y, 1, 1};
+  return ui::Rect{placed.x + extent.x, placed.y + extent.y, extent.width, extent.height};
+}
+
+POINT Win32WindowHost::ToSplashPoint(HWND window, POINT client) const {
+  const auto form = forms_.find(window);
+  if (form == forms_.end()) return client;
+  return POINT{client.x + form->second.extent.x, client.y + form->second.extent.y};
 }
 
 namespace {
@@ -100,11 +123,16 @@ void Win32WindowHost::PlaceWindow(ui::WindowHandle window, const ui::Rect& rect)
   // SetWindowPos is a round of window-position messages (under Wine also server requests and an
   // X11 configure) that would cost an idle splash more than everything else it does.
   const HWND handle = AsHwnd(window);
-  if (GetWindowRect(window) == rect && IsAboveOwner(handle)) return;
+  ui::Rect target = rect;
+  if (const auto form = forms_.find(handle); form != forms_.end()) {
+    form->second.placed = rect;
+    target = OnScreen(rect, form->second.extent);
+  }
+  if (SystemWindowRect(handle) == target && IsAboveOwner(handle)) return;
   // No insert-after window: placed and raised to the top of its owner's windows. Without
   // SWP_NOACTIVATE each frame's placement would activate the form, taking the keyboard from
   // whatever has it (a message box on another thread among others).
-  SetWindowPos(handle, nullptr, rect.x, rect.y, rect.width, rect.height, SWP_NOACTIVATE);
+  SetWindowPos(handle, nullptr, target.x, target.y, target.width, target.height, SWP_NOACTIVATE);
   stackingCurrent_ = false;
 }
 
@@ -119,20 +147,34 @@ void Win32WindowHost::Present(ui::WindowHandle window, ui::Surface& surface, con
   if (!gdiplusSurface) return;
   const HWND handle = AsHwnd(window);
   HDC source = gdiplusSurface->FinishedDc();
-  POINT destination{screenRect.x, screenRect.y};
-  SIZE size{surface.Width(), surface.Height()};
-  const ui::Rect drawn = ui::DrawnBounds(gdiplusSurface->Bits(), size.cx, size.cy);
+  const int width = surface.Width();
+  const int height = surface.Height();
+  const ui::Rect drawn = gdiplusSurface->DrawnBounds();
   const auto before = shown_.find(handle);
-  const bool samePlace = before != shown_.end() && before->second.at.x == destination.x &&
-                         before->second.at.y == destination.y && before->second.size.cx == size.cx &&
-                         before->second.size.cy == size.cy;
-  // Moved, resized or shown for the first time: all of it.
-  const ui::Rect changed = samePlace ? ui::BoundsUnion(before->second.drawn, drawn) : ui::Rect{0, 0, size.cx, size.cy};
-  shown_[handle] = Shown{destination, size, drawn};
+  const auto form = forms_.find(handle);
+  ui::Rect extent{0, 0, width, height};
+  if (form != forms_.end()) {
+    extent = ui::CoveringExtent(form->second.extent, drawn, width, height);
+    form->second.extent = extent;
+  }
+  if (extent.width <= 0 || extent.height <= 0) return;  // nothing drawn yet: the window stays empty
+  const ui::Rect target = OnScreen(screenRect, extent);
+  const bool samePlace = before != shown_.end() && before->second.window == target && before->second.extent == extent;
+  // Moved, resized or shown for the first time: all of it. Otherwise the part that changed, in
+  // the window's coordinates.
+  ui::Rect changed{0, 0, extent.width, extent.height};
+  if (samePlace) {
+    changed = ui::BoundsUnion(before->second.drawn, drawn);
+    changed.x -= extent.x;
+    changed.y -= extent.y;
+  }
+  shown_[handle] = Shown{target, drawn, extent};
   if (changed.width <= 0 || changed.height <= 0) return;  // clear before and clear now
   const RECT dirty{changed.x, changed.y, changed.x + changed.width, changed.y + changed.height};
   HDC screen = GetDC(nullptr);
-  POINT origin{0, 0};
+  POINT destination{target.x, target.y};
+  SIZE size{extent.width, extent.height};
+  POINT origin{extent.x, extent.y};  // the window's part of the surface
   BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
   UPDATELAYEREDWINDOWINFO info{};
   info.cbSize = sizeof info;
@@ -143,7 +185,8 @@ void Win32WindowHost::Present(ui::WindowHandle window, ui::Surface& surface, con
   info.pptSrc = &origin;
   info.pblend = &blend;
   info.dwFlags = ULW_ALPHA;
-  info.prcDirty = &dirty;
+  // A push that moves or resizes the window takes no dirty rectangle: it replaces all of it.
+  info.prcDirty = samePlace ? &dirty : nullptr;
   UpdateLayeredWindowIndirect(handle, &info);
   if (screen) ReleaseDC(nullptr, screen);
 }

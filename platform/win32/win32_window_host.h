@@ -1,5 +1,13 @@
 // The splash's windows on Windows: a layered main window and layered popups owned by it,
 // sharing one window procedure that hands events to the SplashDriver.
+//
+// A form is placed over the whole main window and drawn at that size, but its system window
+// covers only the part of it the form has drawn on so far (ui::CoveringExtent): the rest would
+// be fully transparent, which shows nothing and lets presses through anyway. Under Wine every
+// push of a layered window copies and scans its whole surface for the window's shape; a stage
+// text the main window's size costs that for 546,000 pixels twice a second, one the size of the
+// text for a few thousand. GetWindowRect answers for a form with the rectangle it was placed at,
+// and presses on a form are handed on in the main window's coordinates (ToSplashPoint).
 #pragma once
 
 #include <windows.h>
@@ -27,6 +35,10 @@ class Win32WindowHost final : public ui::WindowHost {
   void BeginDrag(ui::WindowHandle mainWindow) override;
   std::uint32_t TickMs() override;
 
+  // Client coordinates of a press on one of the splash's windows, in those of the main window
+  // (which the forms' elements are placed in).
+  POINT ToSplashPoint(HWND window, POINT client) const;
+
   // Called by the frame loop before each frame: the stacking order is read again, once, by the
   // first placement of the frame that needs it.
   void BeginFrame() { stackingCurrent_ = false; }
@@ -36,6 +48,8 @@ class Win32WindowHost final : public ui::WindowHost {
 
  private:
   bool IsAboveOwner(HWND window);
+  // Where a form's system window lies: its part (extent) of the rectangle it was placed at.
+  static ui::Rect OnScreen(const ui::Rect& placed, const ui::Rect& extent);
 
   HINSTANCE instance_;
   WNDPROC windowProcedure_;
@@ -45,15 +59,23 @@ class Win32WindowHost final : public ui::WindowHost {
   // can raise it above its forms without any message, so the order is read every frame.
   std::vector<HWND> stacking_;
   bool stackingCurrent_ = false;
-  // What each window shows since its last Present: where, at what size, and the bounds of its
-  // drawn (not fully transparent) pixels. A new content is pushed only over the union of the old
-  // and the new bounds: the stage text's dots change a few pixels of a form the window's size.
+  // What each window shows since its last Present: its system window's rectangle, the bounds of
+  // the surface's drawn (not fully transparent) pixels, and the part of the surface the window
+  // covers. A new content is pushed only over the union of the old and the new bounds: the stage
+  // text's dots change a few hundred pixels.
   struct Shown {
-    POINT at{};
-    SIZE size{};
+    ui::Rect window;
     ui::Rect drawn;
+    ui::Rect extent;
   };
   std::map<HWND, Shown> shown_;
+  // Every form: the rectangle the splash placed it at, and the part of it its window covers
+  // (empty until it first draws something; then its window is the size of that part).
+  struct Form {
+    ui::Rect placed;
+    ui::Rect extent;
+  };
+  std::map<HWND, Form> forms_;
 };
 
 // The position that centres a window of this size on the primary screen (integer halves,

@@ -52,4 +52,42 @@ TEST(DrawnBounds, UnionHoldsBothAndIgnoresEmptyOnes) {
   EXPECT_EQ(ui::BoundsUnion((ui::Rect{10, 20, 5, 5}), (ui::Rect{0, 30, 2, 2})), (ui::Rect{0, 20, 15, 12}));
 }
 
+// A form's window covers the part of the main window it drew on, in whole cells: the stage
+// text's dots change within it, the progress fill grows it a cell at a time, and it never
+// reaches past the window it lies over.
+TEST(CoveringExtent, SnapsToCellsGrowsOnlyWhenOutgrownAndStaysInsideTheWindow) {
+  constexpr int kWidth = 1110, kHeight = 492;
+  EXPECT_EQ(ui::CoveringExtent(ui::Rect{}, ui::Rect{}, kWidth, kHeight), ui::Rect{});
+  const ui::Rect stage = ui::CoveringExtent(ui::Rect{}, ui::Rect{589, 387, 120, 22}, kWidth, kHeight);
+  EXPECT_EQ(stage, (ui::Rect{576, 384, 160, 32}));
+  // Fewer dots, none at all, and a drawing that fills the extent exactly: the same window.
+  EXPECT_EQ(ui::CoveringExtent(stage, ui::Rect{589, 387, 90, 22}, kWidth, kHeight), stage);
+  EXPECT_EQ(ui::CoveringExtent(stage, ui::Rect{}, kWidth, kHeight), stage);
+  EXPECT_EQ(ui::CoveringExtent(stage, stage, kWidth, kHeight), stage);
+  // One pixel past it on the right: the next cell, and all of the old extent kept.
+  EXPECT_EQ(ui::CoveringExtent(stage, ui::Rect{589, 387, 148, 22}, kWidth, kHeight), (ui::Rect{576, 384, 192, 32}));
+  // Past it on the left and above.
+  EXPECT_EQ(ui::CoveringExtent(stage, ui::Rect{575, 383, 10, 10}, kWidth, kHeight), (ui::Rect{544, 352, 192, 64}));
+
+  const ui::Rect corner = ui::CoveringExtent(ui::Rect{}, ui::Rect{1100, 480, 10, 12}, kWidth, kHeight);
+  EXPECT_EQ(corner, (ui::Rect{1088, 480, 22, 12}));
+  const ui::Rect whole = ui::CoveringExtent(corner, ui::Rect{0, 0, kWidth, kHeight}, kWidth, kHeight);
+  EXPECT_EQ(whole, (ui::Rect{0, 0, kWidth, kHeight}));
+  EXPECT_EQ(ui::CoveringExtent(whole, ui::Rect{5, 5, 1, 1}, kWidth, kHeight), whole);
+}
+
+TEST(CoveringExtent, AGrowingFillChangesTheWindowOncePerCell) {
+  ui::Rect extent;
+  int changes = 0;
+  for (int width = 1; width <= 564; ++width) {
+    const ui::Rect next = ui::CoveringExtent(extent, ui::Rect{402, 411, width, 17}, 1110, 492);
+    if (next != extent) ++changes;
+    extent = next;
+    ASSERT_LE(extent.x, 402);
+    ASSERT_GE(extent.x + extent.width, 402 + width) << width;
+  }
+  EXPECT_EQ(extent, (ui::Rect{384, 384, 608, 64}));
+  EXPECT_LE(changes, 564 / ui::kExtentCell + 2);
+}
+
 }  // namespace

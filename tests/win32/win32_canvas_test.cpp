@@ -4,6 +4,7 @@
 
 #include "app/texts.h"
 #include "platform/win32/gdiplus_flat.h"
+#include "platform/win32/gdiplus_surface.h"
 #include "platform/win32/win32_window_host.h"
 #include "ui/canvas.h"
 #include "ui/color_matrix.h"
@@ -106,6 +107,48 @@ TEST(Win32Canvas, GbkTextDrawsInTheSongTypefaceInItsColour) {
   EXPECT_GT(opaqueCyan, 50);
   EXPECT_EQ(redSeen, 0);
   EXPECT_EQ(outside, 0);  // the text's box starts at (x, y)
+}
+
+// Surfaces of one size share their pixel memory one after the other: whatever the last one drew
+// must be gone from the next, and the bounds a surface reports must hold all it drew (a window
+// shows and clears only that part).
+TEST(Win32Canvas, AReusedSurfaceStartsClearAndItsBoundsHoldItsDrawing) {
+  const auto family = ui::CreateFontFamily(texts::kFontFamily);
+  const auto fill = ui::LoadPngResource(ui::kProgressFillImage);
+  ASSERT_NE(family, nullptr);
+  ASSERT_NE(fill, nullptr);
+  constexpr int kWidth = 320, kHeight = 90;
+  const auto inkOutside = [](platform::win32::GdiplusSurface& surface, const ui::Rect& bounds, int* total) {
+    surface.FinishedDc();
+    int outside = 0;
+    for (int y = 0; y < kHeight; ++y) {
+      for (int x = 0; x < kWidth; ++x) {
+        if (surface.Bits()[y * kWidth + x] == 0) continue;
+        ++*total;
+        if (x < bounds.x || y < bounds.y || x >= bounds.x + bounds.width || y >= bounds.y + bounds.height) ++outside;
+      }
+    }
+    return outside;
+  };
+  for (int round = 0; round < 3; ++round) {
+    auto surface = ui::CreateSurface(kWidth, kHeight);
+    auto* gdiplus = dynamic_cast<platform::win32::GdiplusSurface*>(surface.get());
+    ASSERT_NE(gdiplus, nullptr);
+    int total = 0;
+    EXPECT_EQ(inkOutside(*gdiplus, ui::Rect{}, &total), 0) << "round " << round << ": left over from the last one";
+    EXPECT_EQ(gdiplus->DrawnBounds(), ui::Rect{});
+    // Each round draws somewhere else, so a leftover of the round before shows.
+    surface->GetCanvas().DrawString(texts::kNoticeLine1, *family, ui::kFontStyleBold, 20, 5.0f + 40 * round, 8,
+                                    ui::kOpaqueWhite);
+    surface->GetCanvas().DrawImagePart(*fill, {250.5f - 100 * round, 60.25f, 40.5f, 17.5f}, {0, 0, 18, 15},
+                                       ui::TintMatrix(ui::kOpaqueWhite));
+    const ui::Rect bounds = gdiplus->DrawnBounds();
+    total = 0;
+    EXPECT_EQ(inkOutside(*gdiplus, bounds, &total), 0) << "round " << round;
+    EXPECT_GT(total, 500) << "round " << round;
+    EXPECT_LT(bounds.x, 5 + 40 * round + 10) << "round " << round;  // the text's first glyph
+    EXPECT_GE(bounds.y + bounds.height, 78) << "round " << round;
+  }
 }
 
 TEST(Win32Canvas, MissingTypefaceGivesNoFamily) { EXPECT_EQ(ui::CreateFontFamily("No Such Typeface 12345"), nullptr); }

@@ -6,6 +6,10 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include "ui/canvas.h"
+#include "ui/color_matrix.h"
+#include "ui/main_screen.h"
+
 namespace {
 
 int positionChanges = 0;
@@ -91,6 +95,76 @@ TEST(Win32WindowHost, FormsStayAboveTheMainWindowAndQuietFramesSendNothing) {
   DestroyWindow(static_cast<HWND>(upper));
   DestroyWindow(static_cast<HWND>(lower));
   DestroyWindow(mainWindow);
+}
+
+ui::Rect SystemRect(ui::WindowHandle window) {
+  RECT rect{};
+  if (!GetWindowRect(static_cast<HWND>(window), &rect)) return {};
+  return ui::Rect{rect.left, rect.top, rect.right - rect.left, rect.bottom - rect.top};
+}
+
+bool Holds(const ui::Rect& outer, const ui::Rect& inner) {
+  return inner.x >= outer.x && inner.y >= outer.y && inner.x + inner.width <= outer.x + outer.width &&
+         inner.y + inner.height <= outer.y + outer.height;
+}
+
+// A form lies over the whole main window for the splash, but its system window covers only the
+// cells it drew on: it follows the main window with them, grows when a drawing outgrows them,
+// keeps its size while the drawing changes inside, and a press on it reaches the splash in the
+// main window's coordinates.
+TEST(Win32WindowHost, AFormsWindowCoversWhatItDrewAndPressesMapToTheMainWindow) {
+  platform::win32::Win32WindowHost host(GetModuleHandleW(nullptr), &CountingProcedure);
+  const ui::WindowHandle main = host.CreateMainWindow(400, 200, "extent test");
+  ASSERT_NE(main, nullptr);
+  const ui::WindowHandle form = host.CreateFormWindow(main);
+  ASSERT_NE(form, nullptr);
+  const ui::Rect placed{60, 50, 400, 200};
+  host.PlaceWindow(form, placed);
+  EXPECT_EQ(host.GetWindowRect(form), placed);
+  EXPECT_EQ(SystemRect(form), (ui::Rect{placed.x, placed.y, 1, 1})) << "nothing drawn yet";
+
+  const auto fill = ui::LoadPngResource(ui::kProgressFillImage);
+  ASSERT_NE(fill, nullptr);
+  const auto present = [&](std::initializer_list<ui::Rect> parts) {
+    auto surface = ui::CreateSurface(placed.width, placed.height);
+    ASSERT_NE(surface, nullptr);
+    for (const ui::Rect& part : parts) {
+      const ui::RectF destination{static_cast<float>(part.x), static_cast<float>(part.y),
+                                  static_cast<float>(part.width), static_cast<float>(part.height)};
+      surface->GetCanvas().DrawImagePart(*fill, destination, {0, 0, 18, 15}, ui::TintMatrix(ui::kOpaqueWhite));
+    }
+    host.Present(form, *surface, host.GetWindowRect(form));
+  };
+  const ui::Rect bar{70, 40, 18, 15};
+  present({bar});
+  const ui::Rect first = SystemRect(form);
+  EXPECT_TRUE(Holds(first, ui::Rect{placed.x + bar.x, placed.y + bar.y, bar.width, bar.height}));
+  EXPECT_LE(first.width * first.height, 64 * 64) << "the window is the size of its drawing, not of the main window";
+  EXPECT_EQ(host.GetWindowRect(form), placed);
+
+  const POINT press = host.ToSplashPoint(static_cast<HWND>(form), POINT{bar.x + placed.x - first.x + 3, 5});
+  EXPECT_EQ(press.x, bar.x + 3);
+  EXPECT_EQ(press.y, first.y - placed.y + 5);
+  const POINT onMain = host.ToSplashPoint(static_cast<HWND>(main), POINT{7, 9});
+  EXPECT_EQ(onMain.x, 7);
+  EXPECT_EQ(onMain.y, 9);
+
+  present({ui::Rect{bar.x + 2, bar.y, 10, 15}});  // smaller, inside: the same window
+  EXPECT_EQ(SystemRect(form), first);
+
+  const ui::Rect moved{placed.x + 25, placed.y - 10, placed.width, placed.height};
+  host.PlaceWindow(form, moved);
+  EXPECT_EQ(SystemRect(form), (ui::Rect{first.x + 25, first.y - 10, first.width, first.height}));
+  EXPECT_EQ(host.GetWindowRect(form), moved);
+
+  const ui::Rect distant{300, 150, 18, 15};
+  present({bar, distant});
+  const ui::Rect grown = SystemRect(form);
+  EXPECT_TRUE(Holds(grown, ui::Rect{moved.x + bar.x, moved.y + bar.y, bar.width, bar.height}));
+  EXPECT_TRUE(Holds(grown, ui::Rect{moved.x + distant.x, moved.y + distant.y, distant.width, distant.height}));
+  EXPECT_TRUE(Holds(moved, grown));
+  DestroyWindow(static_cast<HWND>(form));
+  DestroyWindow(static_cast<HWND>(main));
 }
 
 }  // namespace
