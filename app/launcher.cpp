@@ -134,6 +134,7 @@ void Launcher::OnCheckResult(const std::string& status, const std::string& first
       splash_->SetSpeedVisible(true);
       splash_->SetSizeVisible(true);
       expectedSha256_ = services_.checker->ArchiveSha256();
+      droppedFiles_.clear();
       const bool onDisk = FileUtil::Exists(first);
       const std::uint64_t onDiskBytes = onDisk ? FileUtil::Size(first) : 0;
       const bool complete = onDisk && onDiskBytes == static_cast<std::uint64_t>(offset) && size == offset;
@@ -146,6 +147,7 @@ void Launcher::OnCheckResult(const std::string& status, const std::string& first
       } else if (!channelUrls_.empty()) {
         const std::uint64_t remaining = size > offset ? static_cast<std::uint64_t>(size - offset) : 0;
         const std::uint64_t archive = size > 0 ? static_cast<std::uint64_t>(size) : 0;
+        if (StartFileLevelUpdate(first, second, size, offset)) return;
         if (ReportSpaceShortage(
                 {{settings::channelId, InBlocks(remaining)}, {settings::dataFolder, InBlocks(archive)}}))
           return;
@@ -192,6 +194,82 @@ void Launcher::StartDownload(const std::string& archivePath, const std::string& 
   std::printf("download %s from %s, resume from %lld of %lld bytes\n", archivePath.c_str(), task.url.c_str(),
               static_cast<long long>(offset), static_cast<long long>(size));
   services_.downloader->Start(std::move(task));
+}
+
+bool Launcher::StartFileLevelUpdate(const std::string& archivePath, const std::string& digest, std::int64_t size,
+                                    std::int64_t offset) {
+  if (services_.files == nullptr || size <= 0) return false;
+  FileLevelTask task;
+  task.lists = services_.checker->FileListsForUpdate();
+  if (!task.lists.unusable.empty()) {
+    std::printf("whole-archive update: %s\n", task.lists.unusable.c_str());
+    return false;
+  }
+  if (const auto reason = FileListsUsable(task.lists.oldText, task.lists.oldVerified, task.lists.newText)) {
+    std::printf("%s\n", FallbackLine(*reason).c_str());
+    return false;
+  }
+  // Should the files not come by ranges, the whole archive's install removes these.
+  droppedFiles_ = ChooseFileWork(*ParseManifestFiles(task.lists.oldText), *ParseManifestFiles(task.lists.newText),
+                                 settings::dataFolder)
+                      .remove;
+  splash_->SetFillWidth(0);
+  SetStage(kStageDownload);
+  splash_->SetSizeText("0kb/0k");
+  splash_->SetSpeedText("0k/s");
+  const std::vector<std::size_t> order = DownloadOrder();
+  for (const std::size_t base : order) task.urls.push_back(ArchiveUrl(baseUrls_[base], archivePath));
+  lastTriedBase_ = static_cast<int>(order.back());
+  task.archiveBytes = static_cast<std::uint64_t>(size);
+  task.stallBytesPerSecond = delays_.stallBytesPerSecond;
+  task.stallSeconds = delays_.stallSeconds;
+  task.dataFolder = settings::dataFolder;
+  task.downloadFolder = settings::channelId;
+  const std::uint64_t startMs = NowMs();
+  task.progress = [this, startMs, archivePath, digest](std::uint64_t fetched, std::uint64_t toFetch) {
+    const std::uint64_t elapsedMs = NowMs() - startMs;
+    const double speed = elapsedMs > 0 ? static_cast<double>(fetched) * 1000.0 / static_cast<double>(elapsedMs) : 0;
+    OnTransferEvent(status::kTrans, "", fetched, toFetch, speed, archivePath, digest);
+  };
+  std::printf("update by files of %s from %s\n", archivePath.c_str(), task.urls.front().c_str());
+  services_.files->Stage(std::move(task), [this, archivePath, digest, size, offset](const FileLevelOutcome& outcome) {
+    OnFilesStaged(outcome, archivePath, digest, size, offset);
+  });
+  return true;
+}
+
+void Launcher::OnFilesStaged(const FileLevelOutcome& outcome, const std::string& archivePath, const std::string& digest,
+                             std::int64_t size, std::int64_t offset) {
+  try {
+    if (outcome.fallback) {
+      std::printf("%s%s%s\n", FallbackLine(*outcome.fallback).c_str(), outcome.detail.empty() ? "" : ": ",
+                  outcome.detail.c_str());
+      StartDownload(archivePath, digest, size, offset);
+      return;
+    }
+    std::printf("file-level update staged %zu files, %llu bytes fetched\n", outcome.files,
+                static_cast<unsigned long long>(outcome.fetchedBytes));
+    services_.game->KillGameProcesses();
+    splash_->SetFillWidth(kProgressFullWidth);
+    splash_->SetSizeText(FormatBytes(outcome.fetchedBytes) + "/" + FormatBytes(outcome.toFetchBytes));
+    SetStage(kStageCleanRes);
+    RunAfterDelay(delays_.verify,
+                  [this, archivePath, digest, remove = outcome.remove] { CommitFiles(archivePath, digest, remove); });
+  } catch (const std::exception& error) {
+    ShowMessage(error.what(), texts::kCaptionError, kOkStyle);
+  }
+}
+
+void Launcher::CommitFiles(const std::string& archivePath, const std::string& digest,
+                           const std::vector<std::string>& remove) {
+  services_.game->KillGameProcesses();  // a copy started during the delay must not hold files
+  droppedFiles_.clear();                // the commit removes them
+  splash_->SetFillWidth(0);
+  splash_->SetSpeedVisible(false);
+  SetStage(kStageUnzip);
+  services_.files->Commit(archivePath, digest, remove,
+                          [this](const std::string& status, const std::string& payload, long long done,
+                                 long long total) { OnUnzipEvent(status, payload, done, total); });
 }
 
 // Every base URL once, from a random one; never from the one that failed last, when there is another.
@@ -309,6 +387,11 @@ void Launcher::OnUnzipEvent(const std::string& status, const std::string& payloa
                         (cause.empty() ? "" : "\n" + cause),
                     "");
   } else if (status == status::kSucc) {
+    for (const std::string& path : droppedFiles_) {
+      if (RemoveDroppedFile(settings::dataFolder, path))
+        std::printf("removed %s, which the new release no longer has\n", path.c_str());
+    }
+    droppedFiles_.clear();
     RemoveDownloadFolder();
     StartLaunch(true);
   }

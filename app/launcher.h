@@ -21,6 +21,7 @@
 #include "package/disk_space.h"
 #include "package/package_extractor.h"
 #include "ui/splash_state.h"
+#include "update/file_level_update.h"
 #include "update/update_check.h"
 
 // The stage workers the controller drives; the entry point passes the real ones.
@@ -29,6 +30,8 @@ struct LauncherServices {
   PackageDownloader* downloader = nullptr;
   PackageExtractor* extractor = nullptr;
   GameControl* game = nullptr;
+  // The update by files; null: every update takes the whole archive.
+  FileLevelUpdater* files = nullptr;
 };
 
 // Delays of the flow, in milliseconds.
@@ -57,6 +60,13 @@ class Launcher {
   void StartDownload(const std::string& archivePath, const std::string& digest, std::int64_t size, std::int64_t offset);
   void OnTransferEvent(const std::string& status, const std::string& payload, std::uint64_t downloaded,
                        std::uint64_t expected, double speed, const std::string& archivePath, const std::string& digest);
+  // The update by files when both file lists allow it; false (after saying why) when the whole
+  // archive is to be downloaded instead.
+  bool StartFileLevelUpdate(const std::string& archivePath, const std::string& digest, std::int64_t size,
+                            std::int64_t offset);
+  void OnFilesStaged(const FileLevelOutcome& outcome, const std::string& archivePath, const std::string& digest,
+                     std::int64_t size, std::int64_t offset);
+  void CommitFiles(const std::string& archivePath, const std::string& digest, const std::vector<std::string>& remove);
   void StartVerify(const std::string& archivePath, const std::string& digest, std::uint64_t total);
   void VerifyArchive(const std::string& archivePath, const std::string& digest);
   void StartUnzip(const std::string& archivePath);
@@ -104,6 +114,9 @@ class Launcher {
   std::string expectedSha256_;
   // The download now or last was unpacked along into the staging folder.
   std::atomic<bool> streaming_{false};
+  // Files the installed release lists and the new one does not, removed once the whole archive
+  // is installed; empty when either list is missing. Set and read like `expectedSha256_`.
+  std::vector<std::string> droppedFiles_;
 
   mutable std::mutex stageMutex_;  // `stage` is written by workers and read by the frame loop
   std::string stage_;

@@ -26,5 +26,6 @@ ProductionServices MakeProductionServices(SplashState* splash) {
   services.downloader = std::make_unique<CurlPackageDownloader>();  // package download
   services.extractor = std::make_unique<ZipPackageExtractor>();     // extraction
   services.game = std::make_unique<SystemGameControl>();            // game processes
+  services.files = std::make_unique<ThreadedFileLevelUpdater>();    // updates by files
   return services;
 }

@@ -10,8 +10,9 @@ struct ProductionServices {
   std::unique_ptr<PackageDownloader> downloader;
   std::unique_ptr<PackageExtractor> extractor;
   std::unique_ptr<GameControl> game;
+  std::unique_ptr<FileLevelUpdater> files;
 
-  LauncherServices View() const { return {checker.get(), downloader.get(), extractor.get(), game.get()}; }
+  LauncherServices View() const { return {checker.get(), downloader.get(), extractor.get(), game.get(), files.get()}; }
 };
 
 ProductionServices MakeProductionServices(SplashState* splash);

@@ -8,6 +8,7 @@
 #include <optional>
 #include <system_error>
 
+#include "package/entry_mode.h"
 #include "package/entry_path.h"
 #include "package/output_file.h"
 #include "package/staging.h"
@@ -46,7 +47,7 @@ Inflater MakeInflater() {
   return Inflater(stream);
 }
 
-// The installed file's permission bits, which a replacement keeps; none for a new file.
+// The installed file's permission bits, which a replacement keeps when the archive carries none.
 std::optional<std::uint32_t> InstalledMode(const std::string& path) {
 #ifdef _WIN32
   (void)path;
@@ -181,7 +182,9 @@ std::string InstallEntry(const EntrySpan& bytes, const RemoteEntry& entry, const
   std::uint64_t written = 0;
   std::uint32_t crc = 0;
   {
-    OutputFile output(target, InstalledMode(installedRoot + platform::kPathSeparator + parts.file));
+    std::optional<std::uint32_t> mode = KindOfEntry(entry.versionMadeBy, entry.externalAttributes).permissions;
+    if (!mode) mode = InstalledMode(installedRoot + platform::kPathSeparator + parts.file);
+    OutputFile output(target, mode);
     if (!output) return fail("cannot create " + target);
     EntryWriter writer(in, output, entry.size);
     why = writer.Copy(entry.method, entry.compressedSize);

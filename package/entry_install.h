@@ -8,8 +8,8 @@
 // directory, so data descriptors and zip64 local headers need no reading. The path is written
 // as the archive unpacking writes names (package/entry_path.h): nothing outside the staging
 // folder, links and folders in the way replaced, never followed. A file that fails any check is
-// removed again. A file replacing an installed one keeps the installed file's permission bits
-// (the range read has no external attributes), so the game stays executable.
+// removed again. A file gets the permission bits its entry carries, as unpacking gives them;
+// where the entry carries none, a file replacing an installed one keeps that file's bits.
 #pragma once
 
 #include <cstdint>

@@ -180,6 +180,8 @@ bool ParseCentralDirectory(std::string_view directory, const DirectoryPlace& pla
     const std::uint64_t recordSize = kDirectoryHeaderSize + nameLength + extraLength + commentLength;
     if (directory.size() - at < recordSize) return false;
     RemoteEntry entry;
+    entry.versionMadeBy = static_cast<std::uint16_t>(Get(directory, at + 4, 2));
+    entry.externalAttributes = static_cast<std::uint32_t>(Get(directory, at + 38, 4));
     entry.flags = static_cast<std::uint16_t>(Get(directory, at + 8, 2));
     entry.method = static_cast<std::uint16_t>(Get(directory, at + 10, 2));
     entry.crc32 = static_cast<std::uint32_t>(Get(directory, at + 16, 4));

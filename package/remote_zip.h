@@ -58,7 +58,9 @@ struct RemoteEntry {
   std::uint16_t flags = 0;  // general purpose bits (bit 0: encrypted, bit 3: data descriptor, bit 11: UTF-8)
   std::uint32_t crc32 = 0;
   std::uint64_t compressedSize = 0, size = 0;
-  std::uint64_t localHeaderOffset = 0;  // in the archive, the prefix counted
+  std::uint64_t localHeaderOffset = 0;   // in the archive, the prefix counted
+  std::uint16_t versionMadeBy = 0;       // the maker's system in the high byte
+  std::uint32_t externalAttributes = 0;  // with a Unix maker, st_mode in the high 16 bits
 };
 
 // The entries of the central directory held in `directory` (exactly place.size bytes). Zip64

@@ -74,6 +74,7 @@ class Check : public UpdateCheck {
   void SaveLastFileInfo() override;
   void ForgetFileInfo(const std::string& archiveName) override;
   std::string ArchiveSha256() const override;
+  FileLists FileListsForUpdate() const override;
 
   // Continues from a configuration text; a text that is not a JSON object reports "error".
   void ProcessConfig(const ResultCallback& callback, const std::string& configText);

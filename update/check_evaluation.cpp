@@ -17,6 +17,7 @@
 #include "app/texts.h"
 #include "net/archive_name.h"
 #include "net/background_tasks.h"
+#include "net/content_paths.h"
 #include "net/download_record.h"
 #include "package/archive_digest.h"
 #include "package/entry_path.h"
@@ -24,6 +25,7 @@
 #include "update/check.h"
 #include "update/json_util.h"
 #include "update/record_keys.h"
+#include "update/version_pattern.h"
 
 namespace {
 
@@ -194,4 +196,51 @@ void Check::Evaluate(const std::string& text, const ResultCallback& callback) {
 
 void ReportCheckError(const ResultCallback& callback, const std::string& message) {
   callback(status::kError, std::string(texts::kCheckFileError) + message, std::string(), 0, 0);
+}
+
+FileLists Check::FileListsForUpdate() const {
+  FileLists lists;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    lists.newText = pendingFileInfoText_;
+  }
+  // Files half replaced by an install that was cut short match neither list.
+  if (!DownloadRecord::Get(record_key::kExtracting).empty()) {
+    lists.unusable = "an earlier install did not finish";
+    return lists;
+  }
+  const std::string recordName = DownloadRecord::Get(record_key::kZipName);
+  const std::string recordMd5 = RecordedDigest();
+  if (recordName.empty() || recordMd5.empty()) return lists;
+  try {
+    const FileInfo next = ParseFileInfo(lists.newText, rules_.has_value());
+    // A repair: the package being installed is the one installed.
+    if (next.zipName == recordName && next.zipMd5 == recordMd5) {
+      lists.oldText = lists.newText;
+      return lists;
+    }
+    const std::string version = InstalledVersionOf(recordName);
+    const std::string cachePath = settings::dataFolder + "/fileInfo_" + version + ".json";
+    if (version.empty() || !FileUtil::Exists(cachePath)) return lists;
+    if (rules_) {
+      const SignedDocument cached = ReadSignedDocument(cachePath);
+      try {
+        rules_->CheckFileInfo(cached, DottedVersion(version));
+      } catch (const std::exception& error) {
+        std::printf("cached file information of the installed version not trusted: %s\n", error.what());
+        lists.oldVerified = false;
+      }
+      lists.oldText = cached.bytes;
+    } else {
+      lists.oldText = FileUtil::ReadAll(cachePath);
+    }
+    const FileInfo installed = ParseFileInfo(lists.oldText, false);
+    if (installed.zipName != recordName || installed.zipMd5 != recordMd5) {
+      lists.unusable =
+          "the cached file information of version " + DottedVersion(version) + " is not the installed package's";
+    }
+  } catch (const std::exception&) {
+    lists.oldText.clear();  // an unreadable document gives no list
+  }
+  return lists;
 }

@@ -3,6 +3,7 @@
 
 #include <string>
 
+#include "update/file_level_update.h"
 #include "update/result_callback.h"
 
 class UpdateCheck {
@@ -18,4 +19,7 @@ class UpdateCheck {
   // The SHA-256 the evaluated file information gives its archive (lower-case hex); empty when
   // the archive's SHA-256 is not checked.
   virtual std::string ArchiveSha256() const { return {}; }
+  // The installed package's file information and the evaluated one, for an update by files.
+  // Call after "needUpdate"; empty texts when the check has none.
+  virtual FileLists FileListsForUpdate() const { return {}; }
 };

@@ -98,6 +98,16 @@ std::vector<std::string> LauncherFixture::LogFor(const std::string& prefix) {
   return lines;
 }
 
+std::vector<std::string> LauncherFixture::WholeArchiveLogFor(const std::string& prefix) {
+  std::vector<std::string> lines;
+  for (const auto& line : LogFor(prefix)) {
+    const auto at = line.find(" range=");
+    const std::string range = at == std::string::npos ? "" : line.substr(at + 7, line.find(' ', at + 7) - at - 7);
+    if (range == "-" || range.ends_with("-")) lines.push_back(line);
+  }
+  return lines;
+}
+
 void LauncherFixture::ClearLog() {
   std::lock_guard<std::mutex> lock(logMutex_);
   log_.clear();

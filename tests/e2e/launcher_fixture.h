@@ -67,6 +67,9 @@ class LauncherFixture : public ::testing::Test {
   std::vector<GameRun> GameRuns(std::size_t expected);
   // Server log lines (formatted) of requests whose target starts with `prefix`.
   std::vector<std::string> LogFor(const std::string& prefix);
+  // The same, only the requests for the whole archive or its rest from an offset ("range=-",
+  // "range=bytes=N-"), not those for a closed range of it (an update by files).
+  std::vector<std::string> WholeArchiveLogFor(const std::string& prefix);
   void ClearLog();
 
   fs::path DataFolder() const { return work_ / kDataFolder; }

@@ -194,7 +194,7 @@ TEST_F(ReleaseAttackTest, ArchiveWithTheSameMd5ButAnotherSha256IsNotUnpacked) {
 
   const LauncherRun refused = ExpectRefused(plantedSha);
   EXPECT_NE(refused.output.find("SHA-256"), std::string::npos) << refused.output;
-  EXPECT_EQ(LogFor(kArchive101).size(), 1u);
+  EXPECT_EQ(WholeArchiveLogFor(kArchive101).size(), 1u);
   EXPECT_FALSE(fs::exists(DownloadFolder() / "res_1_0_1.zip")) << "the planted archive is deleted";
 
   // The honest archive, same MD5, installs: only the SHA-256 told them apart.

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <sstream>
+#include <utility>
 
 #include "tests/support/folder_watch.h"
 #include "tests/support/loopback.h"
@@ -43,13 +44,22 @@ std::string NginxPath() {
 }
 
 NginxServer::NginxServer(const std::string& httpBlock, int portCount) {
+  for (int i = 0; i < portCount; ++i) ports_.push_back(FreeLoopbackPort());
+  Start(httpBlock);
+}
+
+NginxServer::NginxServer(const std::string& httpBlock, std::vector<int> ports) : ports_(std::move(ports)) {
+  Start(httpBlock);
+}
+
+void NginxServer::Start(const std::string& httpBlock) {
   const std::string nginx = NginxPath();
   if (nginx.empty()) return;
   const std::filesystem::path folder = scratch_.Path();
   root_ = folder / "root";
   std::filesystem::create_directories(root_);
   std::filesystem::create_directories(folder / "temp");
-  for (int i = 0; i < portCount; ++i) ports_.push_back(FreeLoopbackPort());
+  const int portCount = static_cast<int>(ports_.size());
 
   std::string body = httpBlock;
   for (int i = 0; i < portCount; ++i) ReplaceAll(body, "@PORT" + std::to_string(i) + "@", std::to_string(ports_[i]));

@@ -26,6 +26,8 @@ class NginxServer {
   // Writes the configuration, starts nginx in the foreground and waits (at most 10 s) until every
   // port accepts. Started() tells whether that worked.
   explicit NginxServer(const std::string& httpBlock, int portCount = 1);
+  // The same on the given ports (a launcher built with a fixed base URL needs its own port).
+  NginxServer(const std::string& httpBlock, std::vector<int> ports);
   ~NginxServer();
   NginxServer(const NginxServer&) = delete;
   NginxServer& operator=(const NginxServer&) = delete;
@@ -51,6 +53,8 @@ class NginxServer {
   std::string ErrorLog() const;
 
  private:
+  void Start(const std::string& httpBlock);
+
   ScratchDir scratch_{"nginx"};
   std::filesystem::path root_;
   std::vector<int> ports_;
