@@ -135,14 +135,14 @@ ManifestRead ReadManifestFiles(const std::string& fileInfoText) {
   } catch (const JsonToObjectException&) {
     return read;
   }
-  const auto member = document.FindMember(manifest_key::kFiles);
-  if (member == document.MemberEnd()) return read;
+  if (!JsonUtil::HasMember(document, manifest_key::kFiles)) return read;
   read.present = true;
-  if (!member->value.IsArray()) return read;
+  const rapidjson::Value& list = JsonUtil::Member(document, manifest_key::kFiles);
+  if (!list.IsArray()) return read;
   std::vector<ManifestFile> files;
-  files.reserve(member->value.Size());
+  files.reserve(list.Size());
   std::unordered_set<std::string> paths;
-  for (const auto& element : member->value.GetArray()) {
+  for (const auto& element : list.GetArray()) {
     auto file = ReadElement(element);
     if (!file || !paths.insert(WithSlashes(file->path)).second) return read;
     files.push_back(std::move(*file));
