@@ -69,6 +69,9 @@ TEST_F(LargePackageTest, EntryOf4GiBPlusOneByteIsPublishedInstalledWholeAndStart
   ASSERT_EQ(runs.size(), 1u) << run.output;
   EXPECT_EQ(runs[0].args, std::vector<std::string>{"big"});
   EXPECT_FALSE(fs::exists(DownloadFolder()));
+  // Inflated into the staging folder as it downloaded, sizes from the local zip64 field.
+  EXPECT_NE(run.output.find("entries while downloading"), std::string::npos) << run.output;
+  EXPECT_EQ(run.output.find("unpacking after the download"), std::string::npos) << run.output;
 }
 
 TEST_F(LargePackageTest, ArchivePast4GiBFromPythonZipfileInstallsTheEntriesBeyondTheLimit) {
@@ -107,6 +110,10 @@ TEST_F(LargePackageTest, ArchivePast4GiBFromPythonZipfileInstallsTheEntriesBeyon
   ASSERT_EQ(runs.size(), 1u) << run.output;
   EXPECT_EQ(runs[0].args, std::vector<std::string>{"far"});
   EXPECT_FALSE(fs::exists(DownloadFolder())) << "the 4 GiB download is removed once unpacked";
+  // The gap holds no local header: the stream stops there and the central directory decides.
+  EXPECT_NE(run.output.find("unpacking after the download: no local header where an entry should start"),
+            std::string::npos)
+      << run.output;
 }
 
 // Release 1 holds a 4.5 GiB file; release 2 rewrites it shorter, with other bytes on both sides
