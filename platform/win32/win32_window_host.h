@@ -39,9 +39,13 @@ class Win32WindowHost final : public ui::WindowHost {
   // (which the forms' elements are placed in).
   POINT ToSplashPoint(HWND window, POINT client) const;
 
-  // Called by the frame loop before each frame: the stacking order is read again, once, by the
-  // first placement of the frame that needs it.
-  void BeginFrame() { stackingCurrent_ = false; }
+  // Called by the frame loop before each frame: every kStackingReadFrames frames the stacking
+  // order is read again, once, by the first placement of the frame that needs it.
+  void BeginFrame() {
+    if (++framesSinceStackingRead_ < kStackingReadFrames) return;
+    framesSinceStackingRead_ = 0;
+    stackingCurrent_ = false;
+  }
   // The window procedure hands on every WM_WINDOWPOSCHANGED of the splash's windows: a change of
   // the stacking order (no SWP_NOZORDER) makes the order read this frame stale.
   void OnWindowPosChanged(const WINDOWPOS& position);
@@ -53,12 +57,17 @@ class Win32WindowHost final : public ui::WindowHost {
 
   HINSTANCE instance_;
   WNDPROC windowProcedure_;
-  // The window thread's top-level windows, topmost first, as read once this frame. Walking the
-  // z-order window by window is a server request per step under Wine, three for each form on
-  // average and sixty times a second; the list is one. Under Wine an exposure of the main window
-  // can raise it above its forms without any message, so the order is read every frame.
+  // The window thread's top-level windows, topmost first, as last read. Walking the z-order
+  // window by window is a server request per step under Wine, three for each form on average;
+  // the list is one. Under Wine an exposure of the main window can raise it above its forms
+  // without any message, so the order is read again even when nothing said it changed.
   std::vector<HWND> stacking_;
   bool stackingCurrent_ = false;
+  // Between placements and stacking changes, which make it stale at once, the order is read every
+  // fourth frame: a raise without a message leaves the forms covered for 67 ms at most, and the
+  // read is one of an idle frame's four server requests.
+  static constexpr int kStackingReadFrames = 4;
+  int framesSinceStackingRead_ = 0;
   // What each window shows since its last Present: its system window's rectangle, the bounds of
   // the surface's drawn (not fully transparent) pixels, and the part of the surface the window
   // covers. A new content is pushed only over the union of the old and the new bounds: the stage
