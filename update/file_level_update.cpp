@@ -19,6 +19,11 @@
 
 namespace {
 
+// The first look at the archive's end: the end records of an archive without a long comment, and
+// for a small package its whole central directory. An end that needs more (a long comment, a
+// zip64 record before these bytes) is asked for again at the size it needs.
+constexpr std::uint64_t kFirstTailBytes = 16 * 1024;
+
 FileLevelOutcome Fallback(FallbackReason reason, std::string detail, std::uint64_t fetched = 0) {
   FileLevelOutcome outcome;
   outcome.fallback = reason;
@@ -80,10 +85,12 @@ struct Directory {
 // Steps 2 and 3: where the central directory is, and its entries.
 std::optional<FileLevelOutcome> ReadDirectory(Fetcher& fetcher, const FileLevelTask& task, Directory& directory) {
   std::string tail;
-  RangeFetchResult result = FetchTail(fetcher, task.archiveBytes, kEndRecordSearchBytes, tail);
+  RangeFetchResult result = FetchTail(fetcher, task.archiveBytes, kFirstTailBytes, tail);
   if (const auto reason = ReasonOf(result)) return Fallback(*reason, result.reason);
   DirectoryLookup lookup = FindCentralDirectory(tail, task.archiveBytes);
-  if (lookup.kind == DirectoryLookup::Kind::kNeedTail) {
+  // Each longer tail is asked for because the shorter one could not hold the records: twice
+  // covers the longest comment and then a zip64 record before it.
+  for (int longer = 0; longer < 2 && lookup.kind == DirectoryLookup::Kind::kNeedTail; ++longer) {
     result = FetchTail(fetcher, task.archiveBytes, lookup.tailBytes, tail);
     if (const auto reason = ReasonOf(result)) return Fallback(*reason, result.reason);
     lookup = FindCentralDirectory(tail, task.archiveBytes);

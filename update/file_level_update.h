@@ -6,7 +6,7 @@
 // Policy, in this order, each step's failure naming the reason to take the whole archive:
 //   1. both file lists usable (update/file_manifest.h), the work chosen from them;
 //   2. the archive's last bytes by range: the end of central directory (zip64 included); a tail
-//      too short for the records is asked for once more, at the size they need;
+//      too short for the records is asked for again (at most twice), at the size they need;
 //   3. the central directory by range (taken from the tail when it lies there), which must agree
 //      with the new file list;
 //   4. the share: the joined ranges and the directory under half the archive;
