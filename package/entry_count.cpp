@@ -2,18 +2,16 @@
 
 #include <fstream>
 
+#include "package/zip_format.h"
 #include "platform/files.h"
 
 namespace {
 
 constexpr std::uint64_t kCappedCount = 0xffff;
-constexpr std::size_t kCentralHeaderSize = 46;
-constexpr std::size_t kEndRecordSize = 22;
+using namespace zip_format;
 
 std::uint32_t LittleEndian(const unsigned char* bytes, int count) {
-  std::uint32_t value = 0;
-  for (int i = count - 1; i >= 0; --i) value = (value << 8) | bytes[i];
-  return value;
+  return static_cast<std::uint32_t>(LoadLittleEndian(bytes, count));
 }
 
 // The first four bytes at `offset`, as a little-endian signature; 0 when they cannot be read.
@@ -25,10 +23,7 @@ std::uint32_t SignatureAt(const std::string& path, std::uint64_t offset) {
 }
 
 bool IsEndOfCentralDirectory(std::uint32_t signature) {
-  constexpr std::uint32_t kEndRecord = 0x06054b50;
-  constexpr std::uint32_t kZip64EndRecord = 0x06064b50;
-  constexpr std::uint32_t kDigitalSignature = 0x05054b50;
-  return signature == kEndRecord || signature == kZip64EndRecord || signature == kDigitalSignature;
+  return signature == kEndSignature || signature == kZip64EndSignature || signature == kDigitalSignatureSignature;
 }
 
 }  // namespace
@@ -39,7 +34,7 @@ bool IsEmptyArchive(const std::string& archivePath) {
   const auto size = static_cast<std::uint64_t>(in.tellg());
   unsigned char record[kEndRecordSize] = {};
   if (size < kEndRecordSize || !in.seekg(0) || !in.read(reinterpret_cast<char*>(record), kEndRecordSize)) return false;
-  const bool signature = LittleEndian(record, 4) == 0x06054b50;
+  const bool signature = LittleEndian(record, 4) == kEndSignature;
   const bool noEntries = LittleEndian(record + 8, 2) == 0 && LittleEndian(record + 10, 2) == 0;
   const bool noDirectory = LittleEndian(record + 12, 4) == 0 && LittleEndian(record + 16, 4) == 0;
   const bool commentFillsTheRest = kEndRecordSize + LittleEndian(record + 20, 2) == size;

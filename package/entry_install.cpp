@@ -12,22 +12,17 @@
 #include "package/entry_path.h"
 #include "package/output_file.h"
 #include "package/staging.h"
+#include "package/zip_format.h"
 #include "platform/files.h"
 #include "platform/hash_stream.h"
 
 namespace {
 
-constexpr std::uint64_t kLocalHeaderSize = 30;
-constexpr std::size_t kBlockBytes = 256 * 1024;
-constexpr std::uint16_t kMethodStored = 0;
-constexpr std::uint16_t kMethodDeflated = 8;
-constexpr std::uint16_t kEncryptedFlag = 1;
+using namespace zip_format;
 
-std::uint64_t Get(const unsigned char* bytes, int width) {
-  std::uint64_t value = 0;
-  for (int i = width - 1; i >= 0; --i) value = (value << 8) | bytes[i];
-  return value;
-}
+constexpr std::size_t kBlockBytes = 256 * 1024;
+
+std::uint64_t Get(const unsigned char* bytes, int width) { return LoadLittleEndian(bytes, width); }
 
 struct InflateEnd {
   void operator()(z_stream* stream) const {
@@ -76,7 +71,7 @@ class EntryWriter {
 
   std::string Copy(std::uint16_t method, std::uint64_t compressed) {
     const auto input = std::make_unique_for_overwrite<char[]>(kBlockBytes);
-    if (method == kMethodStored) {
+    if (method == kStored) {
       for (std::uint64_t left = compressed; left > 0;) {
         const std::size_t chunk = left < kBlockBytes ? static_cast<std::size_t>(left) : kBlockBytes;
         if (!in_.read(input.get(), static_cast<std::streamsize>(chunk))) return "the fetched bytes end early";
@@ -164,7 +159,7 @@ std::string SeekToData(std::ifstream& in, const EntrySpan& bytes, const RemoteEn
 std::string InstallEntry(const EntrySpan& bytes, const RemoteEntry& entry, const std::string& path,
                          const std::string& sha256, const std::string& staging, const std::string& installedRoot) {
   const auto fail = [&path](const std::string& why) { return "file " + path + ": " + why; };
-  if (entry.method != kMethodStored && entry.method != kMethodDeflated) return fail("unsupported compression method");
+  if (entry.method != kStored && entry.method != kDeflated) return fail("unsupported compression method");
   if ((entry.flags & kEncryptedFlag) != 0) return fail("encrypted entry");
   const EntryParts parts = SplitEntryName(path);
   if (!IsSafeEntryName(path) || parts.file.empty() || path == kStagingFolderName ||

@@ -5,26 +5,19 @@
 #include <unordered_set>
 #include <utility>
 
+#include "package/zip_format.h"
+
 namespace {
 
-constexpr std::uint64_t kEndRecordSize = 22;
-constexpr std::uint64_t kLocatorSize = 20;
-constexpr std::uint64_t kZip64RecordSize = 56;
-constexpr std::uint64_t kDirectoryHeaderSize = 46;
-constexpr std::uint64_t kLocalHeaderSize = 30;
-constexpr std::uint64_t kMaxComment = 65535;
+using namespace zip_format;
+
 // A zip64 end record's extensible data is for multi-disk and encryption data, which no package
 // carries; a record claiming more than this is not trusted to be worth fetching.
 constexpr std::uint64_t kMaxZip64Record = 1 << 20;
-constexpr std::uint32_t kAll32 = 0xffffffffu;
-constexpr std::uint16_t kAll16 = 0xffffu;
-constexpr std::uint16_t kZip64ExtraId = 0x0001;
 
 // Little-endian reads within a buffer whose bounds the caller checked.
 std::uint64_t Get(std::string_view bytes, std::uint64_t at, int width) {
-  std::uint64_t value = 0;
-  for (int i = width - 1; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(bytes[at + i]);
-  return value;
+  return LoadLittleEndian(bytes.data() + at, width);
 }
 
 bool HasSignature(std::string_view bytes, std::uint64_t at, const char* signature) {
@@ -87,18 +80,19 @@ DirectoryLookup FindCentralDirectory(std::string_view tail, std::uint64_t archiv
   // The zip64 locator sits right before the end record. A writer may put the real values in the
   // end record as well, so only the locator tells where the central directory ends: a tail that
   // stops short of its place asks for it and the record before it.
-  if (endAt >= kLocatorSize) {
-    if (end < kLocatorSize) {
-      return NeedTail(archiveSize - (endAt - kLocatorSize - std::min(endAt - kLocatorSize, kZip64RecordSize)));
-    } else if (HasSignature(tail, end - kLocatorSize, "PK\x06\x07")) {
-      const std::uint64_t locator = end - kLocatorSize;
-      const std::uint64_t locatorAt = endAt - kLocatorSize;
+  if (endAt >= kZip64LocatorSize) {
+    if (end < kZip64LocatorSize) {
+      return NeedTail(archiveSize -
+                      (endAt - kZip64LocatorSize - std::min(endAt - kZip64LocatorSize, kZip64EndRecordSize)));
+    } else if (HasSignature(tail, end - kZip64LocatorSize, "PK\x06\x07")) {
+      const std::uint64_t locator = end - kZip64LocatorSize;
+      const std::uint64_t locatorAt = endAt - kZip64LocatorSize;
       if (Get(tail, locator + 4, 4) != 0 || Get(tail, locator + 16, 4) > 1) return Malformed();
       // A prefix that the recorded offsets leave out moves the record too: it then lies right
       // before the locator, where a record without extensible data always lies.
-      if (locatorAt < kZip64RecordSize) return Malformed();
+      if (locatorAt < kZip64EndRecordSize) return Malformed();
       const std::uint64_t recorded = Get(tail, locator + 8, 8);
-      const std::uint64_t adjacent = locatorAt - kZip64RecordSize;
+      const std::uint64_t adjacent = locatorAt - kZip64EndRecordSize;
       const bool recordedFits = recorded <= adjacent && adjacent - recorded <= kMaxZip64Record;
       std::uint64_t recordAt = 0;
       if (recordedFits && recorded >= tailStart && HasSignature(tail, recorded - tailStart, "PK\x06\x06")) {
@@ -115,7 +109,8 @@ DirectoryLookup FindCentralDirectory(std::string_view tail, std::uint64_t archiv
       const std::uint64_t record = recordAt - tailStart;
       if (!HasSignature(tail, record, "PK\x06\x06")) return Malformed();
       const std::uint64_t recordSize = Get(tail, record + 4, 8);
-      if (recordSize < kZip64RecordSize - 12 || !FitsWithin(recordAt + 12, recordSize, locatorAt)) return Malformed();
+      if (recordSize < kZip64EndRecordSize - 12 || !FitsWithin(recordAt + 12, recordSize, locatorAt))
+        return Malformed();
       if (Get(tail, record + 16, 4) != 0 || Get(tail, record + 20, 4) != 0) return Malformed();
       if (Get(tail, record + 24, 8) != Get(tail, record + 32, 8)) return Malformed();
       values.entries = Get(tail, record + 32, 8);
@@ -173,11 +168,11 @@ bool ParseCentralDirectory(std::string_view directory, const DirectoryPlace& pla
   std::vector<RemoteEntry> parsed;
   std::uint64_t at = 0;
   while (at < directory.size()) {
-    if (directory.size() - at < kDirectoryHeaderSize || !HasSignature(directory, at, "PK\x01\x02")) return false;
+    if (directory.size() - at < kCentralHeaderSize || !HasSignature(directory, at, "PK\x01\x02")) return false;
     const std::uint64_t nameLength = Get(directory, at + 28, 2);
     const std::uint64_t extraLength = Get(directory, at + 30, 2);
     const std::uint64_t commentLength = Get(directory, at + 32, 2);
-    const std::uint64_t recordSize = kDirectoryHeaderSize + nameLength + extraLength + commentLength;
+    const std::uint64_t recordSize = kCentralHeaderSize + nameLength + extraLength + commentLength;
     if (directory.size() - at < recordSize) return false;
     RemoteEntry entry;
     entry.versionMadeBy = static_cast<std::uint16_t>(Get(directory, at + 4, 2));
@@ -189,13 +184,13 @@ bool ParseCentralDirectory(std::string_view directory, const DirectoryPlace& pla
     entry.size = Get(directory, at + 24, 4);
     const std::uint64_t disk = Get(directory, at + 34, 2);
     entry.localHeaderOffset = Get(directory, at + 42, 4);
-    entry.name = std::string(directory.substr(at + kDirectoryHeaderSize, nameLength));
-    const std::string_view extra = directory.substr(at + kDirectoryHeaderSize + nameLength, extraLength);
-    if (!ApplyZip64Extra(extra, entry.size == kAll32, entry.compressedSize == kAll32, entry.localHeaderOffset == kAll32,
-                         entry)) {
+    entry.name = std::string(directory.substr(at + kCentralHeaderSize, nameLength));
+    const std::string_view extra = directory.substr(at + kCentralHeaderSize + nameLength, extraLength);
+    if (!ApplyZip64Extra(extra, entry.size == kZip64Marker32, entry.compressedSize == kZip64Marker32,
+                         entry.localHeaderOffset == kZip64Marker32, entry)) {
       return false;
     }
-    if (disk != 0 && disk != kAll16) return false;
+    if (disk != 0 && disk != kZip64Marker16) return false;
     // The recorded offset leaves the prefix out; the data must end before the central directory.
     if (!FitsWithin(entry.localHeaderOffset, place.prefix, place.offset)) return false;
     entry.localHeaderOffset += place.prefix;

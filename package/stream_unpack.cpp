@@ -13,34 +13,23 @@
 #include "package/entry_path.h"
 #include "package/output_file.h"
 #include "package/staging.h"
+#include "package/zip_format.h"
 #include "platform/files.h"
 
 namespace {
 
-constexpr std::uint32_t kLocalHeaderSignature = 0x04034b50;
-constexpr std::uint32_t kCentralHeaderSignature = 0x02014b50;
-constexpr std::uint32_t kZip64EndSignature = 0x06064b50;
-constexpr std::uint32_t kEndSignature = 0x06054b50;
-constexpr std::uint32_t kDescriptorSignature = 0x08074b50;
-constexpr std::size_t kLocalHeaderBytes = 30;
-constexpr std::uint16_t kEncryptedFlag = 1;
-constexpr std::uint16_t kDescriptorFlag = 1u << 3;
-constexpr std::uint16_t kStored = 0;
-constexpr std::uint16_t kDeflated = 8;
-constexpr std::uint16_t kZip64ExtraId = 1;
-constexpr std::uint32_t kZip64Marker = 0xffffffffu;
+using namespace zip_format;
+
+constexpr std::size_t kLocalHeaderBytes = kLocalHeaderSize;
 // The names of local headers are decoded as if made on Unix; the central directory, which
 // knows the maker, has the last word in the agreement.
 constexpr std::uint16_t kMadeOnUnix = 3u << 8;
 
-std::uint16_t Le16(const char* at) {
-  const auto* bytes = reinterpret_cast<const unsigned char*>(at);
-  return static_cast<std::uint16_t>(bytes[0] | (bytes[1] << 8));
-}
+std::uint16_t Le16(const char* at) { return static_cast<std::uint16_t>(LoadLittleEndian(at, 2)); }
 
-std::uint32_t Le32(const char* at) { return Le16(at) | (static_cast<std::uint32_t>(Le16(at + 2)) << 16); }
+std::uint32_t Le32(const char* at) { return static_cast<std::uint32_t>(LoadLittleEndian(at, 4)); }
 
-std::uint64_t Le64(const char* at) { return Le32(at) | (static_cast<std::uint64_t>(Le32(at + 4)) << 32); }
+std::uint64_t Le64(const char* at) { return LoadLittleEndian(at, 8); }
 
 // The archive's bytes in order through one block, with as many kept back as a header needs.
 class ByteSource {
@@ -105,7 +94,7 @@ bool ApplyZip64(LocalHeader& header) {
       std::size_t field = at + 4;
       const std::size_t fieldEnd = field + length;
       for (std::uint64_t* value : {&header.size, &header.compressedSize}) {
-        if (*value != kZip64Marker) continue;
+        if (*value != kZip64Marker32) continue;
         if (field + 8 > fieldEnd) return false;
         *value = Le64(header.extra.data() + field);
         field += 8;
