@@ -3,13 +3,16 @@
 #   large_e2e_run <windows-build> <publish-exe> <serve-exe> <work-folder> <port> <bounded|full>
 #
 #   1. an entry of 4 GiB + 1 byte of zeros, published by launcher-publish from a sparse file,
-#      is unpacked to its full size with the same bytes (both forms);
+#      is unpacked to its full size with the same bytes, then updated to a release whose file
+#      of 4 GiB + 1 MiB has other bytes at its start, across the 4 GiB line and at its end (both
+#      forms; the second archive is written by tests/e2e/zero_run_archive.py in seconds);
 #   2. an archive written by Python's zipfile whose later entries start past 4 GiB (a hole that
 #      no entry refers to keeps it sparse) is downloaded, verified and unpacked (full form);
 #   3. a game with a 4.5 GiB file installed, then updated to a release that rewrites that file
 #      shorter with other bytes on both sides of 4 GiB (full form).
 # The downloads and the unpacked entries are real bytes. The bounded form (the default run) needs
-# about 5 GiB of free disk and a minute or two; the full form about 10 GiB and several minutes.
+# about 9 GiB of free disk for a moment (the installed file and the staged one) and two to four
+# minutes; the full form about 10 GiB and several minutes more.
 # Time and peak memory of each launcher run (GNU time) are printed.
 
 large_e2e_launch() {  # content run-folder port label
@@ -34,10 +37,53 @@ large_e2e_huge_entry() {
   "$E2E_PUBLISH" "$E2E_CHANNEL" 1.0.0 "$game" "$work/huge-content" >"$work/huge-publish.log" 2>&1 ||
     { cat "$work/huge-publish.log" >&2; record_check 1 "large: publishing a 4 GiB + 1 byte entry"; return; }
   large_e2e_launch "$work/huge-content" "$work/huge-run" "$port" "entry of 4 GiB + 1 byte" || return
-  local unpacked="$work/huge-run/$E2E_DATA/huge.pak"
-  record_check $([ "$(stat -c %s "$unpacked" 2>/dev/null)" = 4294967297 ] && cmp -s "$unpacked" "$game/huge.pak" &&
-    echo 0 || echo 1) "large: the 4 GiB + 1 byte entry is unpacked whole"
-  rm -rf "$work/huge-run"
+  local unpacked="$work/huge-run/$E2E_DATA/huge.pak" whole=1
+  [ "$(stat -c %s "$unpacked" 2>/dev/null)" = 4294967297 ] && cmp -s "$unpacked" "$game/huge.pak" && whole=0
+  record_check "$whole" "large: the 4 GiB + 1 byte entry is unpacked whole"
+  return "$whole"  # the update starts from this install
+}
+
+# A release written by zero_run_archive.py: one large entry of zeros with marks, and small files.
+large_e2e_zero_run_release() {  # content version game entry size marks...
+  local content=$1 version=$2 game=$3 entry=$4 size=$5
+  shift 5
+  local archive="$content/$E2E_CHANNEL/res_${version//./_}.zip" previous
+  mkdir -p "$content/$E2E_CHANNEL"
+  python3 "$E2E_ROOT/tests/e2e/zero_run_archive.py" "$archive" "$game" "$entry" "$size" "$@" -- kolv.exe version.txt ||
+    return 1
+  printf '{"zipName": "%s/%s", "zipMd5": "%s", "zipBytes": %s, "fileNameList": ["%s", "kolv.exe", "version.txt"]}' \
+    "$E2E_CHANNEL" "${archive##*/}" "$(md5sum "$archive" | cut -d' ' -f1)" "$(stat -c %s "$archive")" "$entry" \
+    >"$content/$E2E_CHANNEL/fileInfo_${version//./_}.json"
+  previous=$(sed -n 's/.*"lastVersion": *"\([^"]*\)".*/\1/p' "$content/$E2E_CHANNEL/config.json" 2>/dev/null)
+  printf '{"lastVersion": "%s", "unsupportedVersions": [%s]}' "$version" "${previous:+\"$previous\"}" \
+    >"$content/$E2E_CHANNEL/config.json"
+}
+
+# The installed release of a 4 GiB + 1 byte entry is updated to one whose entry is longer, with
+# other bytes on both sides of 4 GiB and at its end.
+large_e2e_huge_entry_update() {
+  local work=$1 port=$2 game="$1/huge-game2" run="$1/huge-run" four=$((4 * 1024 * 1024 * 1024))
+  local size=$((four + 1024 * 1024))
+  mkdir -p "$game"
+  cp "$E2E_BUILD/tests/win32/stand_in_game.exe" "$game/kolv.exe"
+  echo "release two" >"$game/version.txt"
+  local marks=("1000:release two changes the start" "$((four - 7)):across the 4 GiB line" "$((size - 16)):and its last 16.")
+  large_e2e_zero_run_release "$work/huge-content" 1.0.1 "$game" huge.pak "$size" "${marks[@]}" ||
+    { record_check 1 "large: zero_run_archive.py writes the second release"; return; }
+  truncate -s "$size" "$game/huge.pak"  # what the entry holds, sparse
+  local mark
+  for mark in "${marks[@]}"; do large_e2e_write_at "$game/huge.pak" "${mark%%:*}" "${mark#*:}"; done
+  # The first release's game has recorded its start and ended before the update begins.
+  e2e_wait_for_line "$run/$E2E_DATA/stand_in_game_runs.txt" '^end$' 20 || true
+  large_e2e_launch "$work/huge-content" "$run" "$port" "entry of 4 GiB + 1 byte, update to 4 GiB + 1 MiB" || return
+  if [ "$(stat -c %s "$run/$E2E_DATA/huge.pak" 2>/dev/null)" = "$size" ] &&
+    cmp -s "$run/$E2E_DATA/huge.pak" "$game/huge.pak" && cmp -s "$run/$E2E_DATA/version.txt" "$game/version.txt"; then
+    record_check 0 "large: the update past 4 GiB leaves the second release's bytes"
+  else
+    record_check 1 "large: the update past 4 GiB leaves the second release's bytes"
+    echo "  installed: $(stat -c %s "$run/$E2E_DATA/huge.pak" 2>/dev/null) bytes, version $(cat "$run/$E2E_DATA/version.txt" 2>/dev/null)" >&2
+    tail -n 40 "$run/stdout.txt" "$run/stderr.txt" >&2
+  fi
 }
 
 large_e2e_far_entries() {
@@ -113,7 +159,7 @@ large_e2e_run() {
   E2E_BUILD=$1
   E2E_PUBLISH=$2
   E2E_SERVE=$3
-  local work=$4 port=$5 form=$6 need=5
+  local work=$4 port=$5 form=$6 need=9
   [ "$form" = full ] && need=10
   rm -rf "$work"
   mkdir -p "$work"
@@ -123,7 +169,8 @@ large_e2e_run() {
     record_check 1 "large: $need GiB of free disk for the $form form (have $free GiB)"
     return
   fi
-  large_e2e_huge_entry "$work" "$port"
+  large_e2e_huge_entry "$work" "$port" && large_e2e_huge_entry_update "$work" "$port"
+  rm -rf "$work/huge-run" "$work/huge-game" "$work/huge-game2" "$work/huge-content"
   if [ "$form" = full ]; then
     large_e2e_far_entries "$work" "$port"
     large_e2e_update "$work" "$port"
