@@ -44,7 +44,10 @@ std::uint64_t GrowingArchive::Wait(std::uint64_t end) {
   for (;;) {
     if (Stopped()) return 0;
     if (available_ >= end) {
-      granted_ = std::max(granted_, available_);  // the reader may take all that is there
+      if (available_ > granted_) {
+        granted_ = available_;  // the reader may take all that is there
+        changed_.notify_all();
+      }
       return available_;
     }
     if (ended_) return 0;
@@ -54,6 +57,11 @@ std::uint64_t GrowingArchive::Wait(std::uint64_t end) {
                            [this, before] { return Stopped() || ended_ || available_ != before; }))
       return 0;
   }
+}
+
+bool GrowingArchive::WaitUntilGranted(std::uint64_t bytes, std::chrono::milliseconds limit) {
+  std::unique_lock<std::mutex> lock(mutex_);
+  return changed_.wait_for(lock, limit, [this, bytes] { return granted_ >= bytes || Stopped(); }) && granted_ >= bytes;
 }
 
 bool GrowingArchive::WaitFor(std::uint64_t end) { return end == 0 || Wait(end) != 0; }

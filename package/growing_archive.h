@@ -30,6 +30,9 @@ class GrowingArchive {
   void Replacing();
   // No more bytes will come; `complete` when the download succeeded.
   void End(bool complete);
+  // Waits until the reader has been granted at least `bytes` bytes (or the reading stopped, or
+  // `limit` passed); true when it has been.
+  bool WaitUntilGranted(std::uint64_t bytes, std::chrono::milliseconds limit);
 
   // Either side: ends every wait with false, for good.
   void Cancel();

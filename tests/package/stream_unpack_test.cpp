@@ -344,14 +344,8 @@ TEST_F(StreamUnpackTest, BytesTheStreamReadAndTheDownloadTookBackFallBack) {
       ASSERT_TRUE(sink.Open(0, allowed));
       ASSERT_TRUE(sink.Write(bytes_.data(), 40000));
       // A server that answers the next range with the whole body: the file starts over once the
-      // stream has inflated some of those bytes (the cut waits until it let go of the file).
-      const fs::path staged = fs::path(StagingFolderOf(destination().string())) / "kolv.exe";
-      std::error_code error;
-      const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-      while (fs::file_size(staged, error) == 0 || error) {
-        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "the stream never wrote " << staged;
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-      }
+      // stream has taken some of those bytes (the cut waits until it let go of the file).
+      ASSERT_TRUE(growing.WaitUntilGranted(1, std::chrono::seconds(20))) << "the stream never read the bytes";
       ASSERT_TRUE(sink.Restart(0));
       ASSERT_TRUE(sink.Write(bytes_.data(), bytes_.size()));
       ASSERT_TRUE(sink.Close());

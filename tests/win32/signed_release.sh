@@ -61,6 +61,9 @@ sr_releases() {
 
 # The studio signs an archive that begins with one block of the pair; the attacker serves the
 # same archive behind the other block. Sets SR_COLLIDE to 0 when the two really collide.
+# The release carries no file list: with one, the launcher fetches only the changed entries by
+# range and checks each against its signed SHA-256, so the colliding block is never fetched and
+# the archive's own SHA-256, the check this attack is aimed at, is never reached.
 sr_collision_release() {
   local channel="$SR_WORK/honest/MorvanePC1" zip="$SR_WORK/v2/MorvanePC1/res_1_0_1.zip"
   cp -a "$SR_WORK/v2" "$SR_WORK/honest"
@@ -73,6 +76,7 @@ data = open(archive, "rb").read()
 info["zipMd5"] = hashlib.md5(data).hexdigest()
 info["zipSha256"] = hashlib.sha256(data).hexdigest()
 info["zipBytes"] = len(data)
+info.pop("files", None)
 open(info_path, "w", encoding="utf-8").write(json.dumps(info, indent=2) + "\n")
 PY
   sr_sign "$channel/fileInfo_1_0_1.json"

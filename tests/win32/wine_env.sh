@@ -40,18 +40,21 @@ wine_env_locale() {
 # try brought the desktop up; 0 at once without a keeper.
 wine_env_keep_desktop() {
   [ -n "${WINE_ENV_DESKTOP_KEEPER:-}" ] || return 0
-  local log="$WINE_ENV_ROOT/desktop-keeper.log" try keeper
+  # The keeper prints one line, "desktop ready" or why not, and then only answers messages: the
+  # line is read from a pipe, so the wait ends when it comes or the keeper ends (end of file).
+  local pipe="$WINE_ENV_ROOT/desktop-keeper.pipe" try answer fd
   for try in 1 2 3; do
-    : >"$log"
-    wine "$WINE_ENV_DESKTOP_KEEPER" >"$log" 2>/dev/null &
-    keeper=$!
-    for _ in $(seq 1 600); do
-      grep -q "desktop" "$log" 2>/dev/null && break
-      kill -0 "$keeper" 2>/dev/null || break
-      sleep 0.1
-    done
-    grep -q "desktop ready" "$log" && return 0
-    echo "wine: the desktop did not come up (try $try): $(cat "$log")" >&2
+    rm -f "$pipe"
+    mkfifo "$pipe"
+    wine "$WINE_ENV_DESKTOP_KEEPER" >"$pipe" 2>/dev/null &
+    exec {fd}<"$pipe"
+    answer=""
+    IFS= read -r -t 60 -u "$fd" answer
+    exec {fd}<&-
+    rm -f "$pipe"
+    answer=${answer%$'\r'}  # a Windows program's line ends in CR LF
+    [ "$answer" = "desktop ready" ] && return 0
+    echo "wine: the desktop did not come up (try $try): ${answer:-no answer}" >&2
     wineserver -k >/dev/null 2>&1 || true
     wineserver -w >/dev/null 2>&1 || true
   done
@@ -74,20 +77,21 @@ wine_env_start() {
   # here by looking for lock files raced with another run starting at the same moment: both
   # took the same number, the second Xvfb died, and its tests ran on the other run's screen
   # (foreign windows in the screenshots, the display gone when that run ended).
-  local display_file="$root/display"
-  rm -f "$display_file"
-  Xvfb -displayfd 5 -screen 0 1920x1080x24 -nolisten tcp 5>"$display_file" >/dev/null 2>&1 &
+  # The number comes through a pipe: the read ends when it is written or Xvfb ends.
+  local display_pipe="$root/display.pipe" number="" fd
+  rm -f "$display_pipe"
+  mkfifo "$display_pipe"
+  Xvfb -displayfd 5 -screen 0 1920x1080x24 -nolisten tcp 5>"$display_pipe" >/dev/null 2>&1 &
   WINE_ENV_XVFB=$!
-  for _ in $(seq 1 100); do
-    [ -s "$display_file" ] && break
-    kill -0 "$WINE_ENV_XVFB" 2>/dev/null || break
-    sleep 0.1
-  done
-  if [ ! -s "$display_file" ]; then
+  exec {fd}<"$display_pipe"
+  IFS= read -r -t 10 -u "$fd" number
+  exec {fd}<&-
+  rm -f "$display_pipe"
+  if ! [[ "$number" =~ ^[0-9]+$ ]]; then
     echo "Xvfb did not start" >&2
     return 1
   fi
-  export DISPLAY=":$(head -n 1 "$display_file")"
+  export DISPLAY=":$number"
 
   local template="$root/prefix-template"
   if [ ! -f "$template/.ready" ]; then
