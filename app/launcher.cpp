@@ -199,20 +199,19 @@ void Launcher::StartDownload(const std::string& archivePath, const std::string& 
 bool Launcher::StartFileLevelUpdate(const std::string& archivePath, const std::string& digest, std::int64_t size,
                                     std::int64_t offset) {
   if (services_.files == nullptr || size <= 0) return false;
-  FileLevelTask task;
-  task.lists = services_.checker->FileListsForUpdate();
-  if (!task.lists.unusable.empty()) {
-    std::printf("whole-archive update: %s\n", task.lists.unusable.c_str());
+  const FileLists lists = services_.checker->FileListsForUpdate();
+  if (!lists.unusable.empty()) {
+    std::printf("whole-archive update: %s\n", lists.unusable.c_str());
     return false;
   }
-  if (const auto reason = FileListsUsable(task.lists.oldText, task.lists.oldVerified, task.lists.newText)) {
+  FileLevelTask task;
+  task.dataFolder = settings::dataFolder;
+  if (const auto reason = PlanFileLevelUpdate(lists, task)) {
     std::printf("%s\n", FallbackLine(*reason).c_str());
     return false;
   }
   // Should the files not come by ranges, the whole archive's install removes these.
-  droppedFiles_ = ChooseFileWork(*ParseManifestFiles(task.lists.oldText), *ParseManifestFiles(task.lists.newText),
-                                 settings::dataFolder)
-                      .remove;
+  droppedFiles_ = task.work.remove;
   splash_->SetFillWidth(0);
   SetStage(kStageDownload);
   splash_->SetSizeText("0kb/0k");
@@ -223,7 +222,6 @@ bool Launcher::StartFileLevelUpdate(const std::string& archivePath, const std::s
   task.archiveBytes = static_cast<std::uint64_t>(size);
   task.stallBytesPerSecond = delays_.stallBytesPerSecond;
   task.stallSeconds = delays_.stallSeconds;
-  task.dataFolder = settings::dataFolder;
   task.downloadFolder = settings::channelId;
   const std::uint64_t startMs = NowMs();
   task.progress = [this, startMs, archivePath, digest](std::uint64_t fetched, std::uint64_t toFetch) {

@@ -131,13 +131,15 @@ std::string InstallRange(const ByteRange& range, const std::string& file, const 
 
 }  // namespace
 
+std::optional<FallbackReason> PlanFileLevelUpdate(const FileLists& lists, FileLevelTask& task) {
+  if (const auto reason = ReadFileLists(lists.oldText, lists.oldVerified, lists.newText, task.lists)) return reason;
+  task.work = ChooseFileWork(task.lists.oldFiles, task.lists.newFiles, task.dataFolder);
+  return std::nullopt;
+}
+
 FileLevelOutcome StageFileLevelUpdate(const FileLevelTask& task) {
-  if (const auto reason = FileListsUsable(task.lists.oldText, task.lists.oldVerified, task.lists.newText)) {
-    return Fallback(*reason, "");
-  }
-  const std::vector<ManifestFile> oldFiles = *ParseManifestFiles(task.lists.oldText);
-  const std::vector<ManifestFile> newFiles = *ParseManifestFiles(task.lists.newText);
-  const FileWork work = ChooseFileWork(oldFiles, newFiles, task.dataFolder);
+  const std::vector<ManifestFile>& newFiles = task.lists.newFiles;
+  const FileWork& work = task.work;
 
   Fetcher fetcher(task);
   Directory directory;

@@ -38,7 +38,8 @@ struct FileLists {
 };
 
 struct FileLevelTask {
-  FileLists lists;
+  FileListsRead lists;  // both lists, read once (PlanFileLevelUpdate)
+  FileWork work;        // chosen from them against the data folder
   std::uint64_t archiveBytes = 0;
   std::vector<std::string> urls;  // the new archive at each base URL, in the order tried
   long stallBytesPerSecond = 1024;
@@ -59,6 +60,11 @@ struct FileLevelOutcome {
 };
 
 // Synchronous: steps 1 to 5. Prints the "file-level update: ..." line once the work is known.
+// Step 1: reads both lists into `task` and chooses its work against `task.dataFolder`; the
+// reason to take the whole archive when the lists cannot be used.
+std::optional<FallbackReason> PlanFileLevelUpdate(const FileLists& lists, FileLevelTask& task);
+
+// Steps 2 to 5 for a task that PlanFileLevelUpdate filled.
 FileLevelOutcome StageFileLevelUpdate(const FileLevelTask& task);
 
 // Moves what is staged into `dataFolder` and removes the dropped files: ("unzip", path, done,

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <unordered_map>
 #include <unordered_set>
+#include <utility>
 
 #include "package/entry_path.h"
 #include "package/staging.h"
@@ -155,14 +156,22 @@ std::optional<std::vector<ManifestFile>> ParseManifestFiles(const std::string& f
   return ReadManifestFiles(fileInfoText).files;
 }
 
+std::optional<FallbackReason> ReadFileLists(const std::string& oldFileInfoText, bool oldVerified,
+                                            const std::string& newFileInfoText, FileListsRead& read) {
+  if (!oldVerified) return FallbackReason::kUnverifiedOldFileInfo;
+  ManifestRead oldRead = ReadManifestFiles(oldFileInfoText);
+  if (!oldRead.files) return oldRead.present ? FallbackReason::kMalformedOldFileList : FallbackReason::kNoOldFileList;
+  ManifestRead newRead = ReadManifestFiles(newFileInfoText);
+  if (!newRead.files) return newRead.present ? FallbackReason::kMalformedNewFileList : FallbackReason::kNoNewFileList;
+  read.oldFiles = std::move(*oldRead.files);
+  read.newFiles = std::move(*newRead.files);
+  return std::nullopt;
+}
+
 std::optional<FallbackReason> FileListsUsable(const std::string& oldFileInfoText, bool oldVerified,
                                               const std::string& newFileInfoText) {
-  if (!oldVerified) return FallbackReason::kUnverifiedOldFileInfo;
-  const ManifestRead oldRead = ReadManifestFiles(oldFileInfoText);
-  if (!oldRead.files) return oldRead.present ? FallbackReason::kMalformedOldFileList : FallbackReason::kNoOldFileList;
-  const ManifestRead newRead = ReadManifestFiles(newFileInfoText);
-  if (!newRead.files) return newRead.present ? FallbackReason::kMalformedNewFileList : FallbackReason::kNoNewFileList;
-  return std::nullopt;
+  FileListsRead unused;
+  return ReadFileLists(oldFileInfoText, oldVerified, newFileInfoText, unused);
 }
 
 std::string InstalledPathOf(const std::string& dataFolder, const std::string& listedPath) {

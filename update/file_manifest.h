@@ -79,9 +79,18 @@ ManifestRead ReadManifestFiles(const std::string& fileInfoText);
 // The files of ReadManifestFiles; nullopt when the list is absent or malformed.
 std::optional<std::vector<ManifestFile>> ParseManifestFiles(const std::string& fileInfoText);
 
-// The file lists an update by files starts from; nullopt when both are usable, else the reason.
-// `oldVerified`: with a release key, the installed version's document passed its signature check
-// (always true without a key).
+// Both file lists of an update by files, each read once.
+struct FileListsRead {
+  std::vector<ManifestFile> oldFiles;
+  std::vector<ManifestFile> newFiles;
+};
+
+// Reads the file lists an update by files starts from into `read`; nullopt when both are
+// usable, else the reason. `oldVerified`: with a release key, the installed version's document
+// passed its signature check (always true without a key).
+std::optional<FallbackReason> ReadFileLists(const std::string& oldFileInfoText, bool oldVerified,
+                                            const std::string& newFileInfoText, FileListsRead& read);
+// ReadFileLists without keeping the lists.
 std::optional<FallbackReason> FileListsUsable(const std::string& oldFileInfoText, bool oldVerified,
                                               const std::string& newFileInfoText);
 
