@@ -142,6 +142,8 @@ void Launcher::OnCheckResult(const std::string& status, const std::string& first
         // Nothing downloads, so nothing is unpacked along: the archive is unpacked after the verification.
         services_.extractor->DropStaging();
         streaming_ = false;
+        // Taken before the record names this package as the one replaced.
+        droppedFiles_ = DroppedFilesOf(services_.checker->FileListsForUpdate(), settings::dataFolder);
         services_.downloader->RememberPackage(first, second);
         StartVerify(first, second, onDiskBytes);
       } else if (!channelUrls_.empty()) {
@@ -202,6 +204,8 @@ bool Launcher::StartFileLevelUpdate(const std::string& archivePath, const std::s
   const FileLists lists = services_.checker->FileListsForUpdate();
   if (!lists.unusable.empty()) {
     std::printf("whole-archive update: %s\n", lists.unusable.c_str());
+    // What the release before the unfinished install had and this one has not may still lie there.
+    droppedFiles_ = DroppedFilesOf(lists, settings::dataFolder);
     return false;
   }
   FileLevelTask task;
@@ -385,10 +389,7 @@ void Launcher::OnUnzipEvent(const std::string& status, const std::string& payloa
                         (cause.empty() ? "" : "\n" + cause),
                     "");
   } else if (status == status::kSucc) {
-    for (const std::string& path : droppedFiles_) {
-      if (RemoveDroppedFile(settings::dataFolder, path))
-        std::printf("removed %s, which the new release no longer has\n", path.c_str());
-    }
+    RemoveDroppedFiles(settings::dataFolder, droppedFiles_);
     droppedFiles_.clear();
     RemoveDownloadFolder();
     StartLaunch(true);

@@ -21,6 +21,9 @@ class DownloadRecord {
   // Non-empty from the moment a package is remembered for download until its extraction has
   // completed: the data folder does not hold the recorded package in between.
   static constexpr const char* kUnzipping = "unzipping";
+  // The archive name of the package installed when the unfinished install began: its files may
+  // still lie in the data folder. Meaningful only while kUnzipping is set.
+  static constexpr const char* kReplaced = "replacedZipName";
 
   static constexpr std::uint64_t kMaxRecordBytes = 4096;
 

@@ -5,6 +5,12 @@
 #include "package/file_util.h"
 #include "platform/files.h"
 
+void NoteReplacedPackage() {
+  // An install that begins while another is unfinished keeps the name of the last complete one.
+  if (!DownloadRecord::Get(DownloadRecord::kUnzipping).empty()) return;
+  DownloadRecord::Set(DownloadRecord::kReplaced, DownloadRecord::Get(DownloadRecord::kZipName));
+}
+
 void RememberPackage(const std::string& zipPath, const std::string& zipMd5) {
   const std::string oldName = DownloadRecord::Get(DownloadRecord::kZipName);
   const std::string oldMd5 = DownloadRecord::Get(DownloadRecord::kZipMd5);
@@ -15,6 +21,7 @@ void RememberPackage(const std::string& zipPath, const std::string& zipMd5) {
     const bool otherArchive = FileUtil::Exists(oldName) && oldName != zipPath;
     if (otherArchive || zipMd5 != oldMd5) platform::RemoveFile(oldName);  // failures do not matter here
   }
+  NoteReplacedPackage();
   // Marked before the name changes: a launcher killed during the download must not find the
   // record naming the new package while the data folder still holds the old one.
   DownloadRecord::Set(DownloadRecord::kUnzipping, zipPath);

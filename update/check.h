@@ -121,6 +121,9 @@ class Check : public UpdateCheck {
                         const SignedDocument& fileInfo);
   // True with the cache's text when it may be used; with a release key, its signature holds.
   bool CacheIsUsable(const std::string& cachePath, const std::string& version, std::string* text) const;
+  // The cached file information of the version whose archive is `zipName` ("" when there is
+  // none); `verified` is cleared when a release key is compiled in and its signature fails.
+  std::string CachedFileInfoOf(const std::string& zipName, bool& verified) const;
   void SetZipName(const std::string& zipName);
   void SetZipSha256(const std::string& zipSha256);
 

@@ -198,15 +198,39 @@ void ReportCheckError(const ResultCallback& callback, const std::string& message
   callback(status::kError, std::string(texts::kCheckFileError) + message, std::string(), 0, 0);
 }
 
+std::string Check::CachedFileInfoOf(const std::string& zipName, bool& verified) const {
+  const std::string version = InstalledVersionOf(zipName);
+  const std::string cachePath = settings::dataFolder + "/fileInfo_" + version + ".json";
+  if (version.empty() || !FileUtil::Exists(cachePath)) return {};
+  if (!rules_) return FileUtil::ReadAll(cachePath);
+  const SignedDocument cached = ReadSignedDocument(cachePath);
+  try {
+    rules_->CheckFileInfo(cached, DottedVersion(version));
+  } catch (const std::exception& error) {
+    std::printf("cached file information of version %s not trusted: %s\n", DottedVersion(version).c_str(),
+                error.what());
+    verified = false;
+  }
+  return cached.bytes;
+}
+
 FileLists Check::FileListsForUpdate() const {
   FileLists lists;
   {
     std::lock_guard<std::mutex> lock(mutex_);
     lists.newText = pendingFileInfoText_;
   }
-  // Files half replaced by an install that was cut short match neither list.
+  // Files half replaced by an install that was cut short match neither list. The files of the
+  // release installed before it may still lie there, though: its list names those to remove.
   if (!DownloadRecord::Get(record_key::kExtracting).empty()) {
     lists.unusable = "an earlier install did not finish";
+    try {
+      const std::string replaced = DownloadRecord::Get(record_key::kReplaced);
+      if (!replaced.empty()) lists.oldText = CachedFileInfoOf(replaced, lists.oldVerified);
+      if (!lists.oldText.empty() && ParseFileInfo(lists.oldText, false).zipName != replaced) lists.oldText.clear();
+    } catch (const std::exception&) {
+      lists.oldText.clear();  // an unreadable document gives no list
+    }
     return lists;
   }
   const std::string recordName = DownloadRecord::Get(record_key::kZipName);
@@ -220,20 +244,8 @@ FileLists Check::FileListsForUpdate() const {
       return lists;
     }
     const std::string version = InstalledVersionOf(recordName);
-    const std::string cachePath = settings::dataFolder + "/fileInfo_" + version + ".json";
-    if (version.empty() || !FileUtil::Exists(cachePath)) return lists;
-    if (rules_) {
-      const SignedDocument cached = ReadSignedDocument(cachePath);
-      try {
-        rules_->CheckFileInfo(cached, DottedVersion(version));
-      } catch (const std::exception& error) {
-        std::printf("cached file information of the installed version not trusted: %s\n", error.what());
-        lists.oldVerified = false;
-      }
-      lists.oldText = cached.bytes;
-    } else {
-      lists.oldText = FileUtil::ReadAll(cachePath);
-    }
+    lists.oldText = CachedFileInfoOf(recordName, lists.oldVerified);
+    if (lists.oldText.empty()) return lists;
     const FileInfo installed = ParseFileInfo(lists.oldText, false);
     if (installed.zipName != recordName || installed.zipMd5 != recordMd5) {
       lists.unusable =

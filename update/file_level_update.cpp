@@ -131,6 +131,25 @@ std::string InstallRange(const ByteRange& range, const std::string& file, const 
 
 }  // namespace
 
+void RemoveDroppedFiles(const std::string& dataFolder, const std::vector<std::string>& remove) {
+  for (const std::string& path : remove) {
+    if (RemoveDroppedFile(dataFolder, path)) {
+      std::printf("removed %s, which the new release no longer has\n", path.c_str());
+    } else {
+      std::printf("could not remove %s, which the new release no longer has\n", path.c_str());
+    }
+  }
+  for (const std::string& folder : RemoveEmptiedFolders(dataFolder, remove)) {
+    std::printf("removed the folder %s, which the removed files left empty\n", folder.c_str());
+  }
+}
+
+std::vector<std::string> DroppedFilesOf(const FileLists& lists, const std::string& dataFolder) {
+  FileListsRead read;
+  if (lists.oldText.empty() || ReadFileLists(lists.oldText, lists.oldVerified, lists.newText, read)) return {};
+  return ChooseFileWork(read.oldFiles, read.newFiles, dataFolder).remove;
+}
+
 std::optional<FallbackReason> PlanFileLevelUpdate(const FileLists& lists, FileLevelTask& task) {
   if (const auto reason = ReadFileLists(lists.oldText, lists.oldVerified, lists.newText, task.lists)) return reason;
   task.work = ChooseFileWork(task.lists.oldFiles, task.lists.newFiles, task.dataFolder);
@@ -205,13 +224,7 @@ void CommitFileLevelUpdate(const std::string& dataFolder, const std::vector<std:
     return;
   }
   DiscardStaging(dataFolder);
-  for (const std::string& path : remove) {
-    if (RemoveDroppedFile(dataFolder, path)) {
-      std::printf("removed %s, which the new release no longer has\n", path.c_str());
-    } else {
-      std::printf("could not remove %s, which the new release no longer has\n", path.c_str());
-    }
-  }
+  RemoveDroppedFiles(dataFolder, remove);
   callback(unzip_status::kSucceeded, "", 0, 0);
 }
 
@@ -224,6 +237,7 @@ void ThreadedFileLevelUpdater::Commit(std::string zipName, std::string zipMd5, s
   RunDetached([zipName = std::move(zipName), zipMd5 = std::move(zipMd5), remove = std::move(remove),
                callback = std::move(callback)] {
     // Without the mark on disk no file may be replaced (as for the whole archive).
+    NoteReplacedPackage();
     if (!DownloadRecord::Set(record_key::kExtracting, zipName)) {
       DownloadRecord::ShowWriteError();
       callback(unzip_status::kFailed, "cannot write the download record", 0, 0);

@@ -33,9 +33,18 @@ struct FileLists {
   bool oldVerified = true;
   std::string newText;  // the file information being installed
   // Why the installed tree cannot be read from the old list (an install that never finished);
-  // empty when it can.
+  // empty when it can. The old text is then that of the release the unfinished install replaced,
+  // when known: it names the files to remove, not the files on disk.
   std::string unusable;
 };
+
+// Removes the dropped files `remove` (RemoveDroppedFile) and then the folders they left empty
+// (RemoveEmptiedFolders), a line on standard output for each.
+void RemoveDroppedFiles(const std::string& dataFolder, const std::vector<std::string>& remove);
+
+// The files to remove after a whole-archive install that follows an unfinished one: those the
+// replaced release lists and the new one does not; none when either list is missing or unusable.
+std::vector<std::string> DroppedFilesOf(const FileLists& lists, const std::string& dataFolder);
 
 struct FileLevelTask {
   FileListsRead lists;  // both lists, read once (PlanFileLevelUpdate)

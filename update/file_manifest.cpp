@@ -2,7 +2,10 @@
 
 #include <rapidjson/document.h>
 
+#include <algorithm>
 #include <cstdio>
+#include <functional>
+#include <set>
 #include <unordered_map>
 #include <unordered_set>
 #include <utility>
@@ -235,6 +238,27 @@ bool RemoveDroppedFile(const std::string& dataFolder, const std::string& listedP
   if (!platform::PathExists(path)) return true;
   if (!IsPlainFile(path)) return false;
   return platform::RemoveFile(path) || !platform::PathExists(path);
+}
+
+std::vector<std::string> RemoveEmptiedFolders(const std::string& dataFolder, const std::vector<std::string>& removed) {
+  // Each folder once, the deepest first: a folder emptied by its subfolder's removal goes after it.
+  std::set<std::pair<std::size_t, std::string>, std::greater<>> folders;
+  for (const std::string& listed : removed) {
+    const std::string path = WithSlashes(listed);
+    for (std::size_t slash = path.rfind('/'); slash != std::string::npos && slash > 0;
+         slash = path.rfind('/', slash - 1)) {
+      const std::string folder = path.substr(0, slash);
+      folders.emplace(static_cast<std::size_t>(std::count(folder.begin(), folder.end(), '/')), folder);
+    }
+  }
+  std::vector<std::string> gone;
+  for (const auto& [depth, folder] : folders) {
+    const std::string path = InstalledPathOf(dataFolder, folder);
+    if (path.empty() || !ParentsArePlainFolders(dataFolder, folder)) continue;
+    if (platform::IsLink(path) || !platform::IsDirectory(path)) continue;
+    if (platform::RemoveEmptyDirectory(path)) gone.push_back(folder);  // fails while anything is in it
+  }
+  return gone;
 }
 
 bool ShareAllowsFiles(std::uint64_t rangeBytes, std::uint64_t directoryBytes, std::uint64_t archiveBytes) {

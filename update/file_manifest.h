@@ -115,6 +115,12 @@ std::string InstalledPathOf(const std::string& dataFolder, const std::string& li
 // left at the path (also when nothing was there); false when something was refused or stays.
 bool RemoveDroppedFile(const std::string& dataFolder, const std::string& listedPath);
 
+// Removes the folders that removing the dropped files `removed` left empty, deepest first: only
+// folders a removed path lay in (folders the old list implied), never the data folder itself,
+// and each only when it is a plain folder (no link, reached through no link) and empty, so that
+// nothing the player keeps there goes. Returns the folders removed, as listed paths.
+std::vector<std::string> RemoveEmptiedFolders(const std::string& dataFolder, const std::vector<std::string>& removed);
+
 // The share of the archive past which the whole archive is fetched instead (see Policy).
 inline constexpr double kMaxFetchShare = 0.5;
 // True when fetching `rangeBytes` plus the central directory beats the whole archive.

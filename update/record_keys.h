@@ -11,5 +11,7 @@ inline constexpr const char* kZipMd5 = DownloadRecord::kZipMd5;
 // Set from the moment a package is remembered for download until its extraction completes;
 // records written by earlier launchers lack it and count as complete.
 inline constexpr const char* kExtracting = DownloadRecord::kUnzipping;
+// The package the data folder held when the install under way began (see RememberPackage).
+inline constexpr const char* kReplaced = DownloadRecord::kReplaced;
 
 }  // namespace record_key

@@ -183,6 +183,32 @@ TEST_F(FileLevelUpdateTest, DeletedFileIsFetchedAloneAndRangesOffFallsBackToTheW
   EXPECT_GE(nginx->BytesSent(0, second.zipName), second.zipBytes);
 }
 
+// A launcher killed in the commit of an update by files leaves pieces of both releases and the
+// record's mark; the next run installs the whole archive and still removes what the release
+// before it had and this one has not, and the folder that file leaves empty.
+TEST_F(FileLevelUpdateTest, InstallAfterAnUnfinishedCommitRemovesTheReplacedReleasesDroppedFiles) {
+  const auto nginx = StartNginx();
+  const publish::PublishResult first = PublishBuild(0);
+  Run();
+  WriteText(DataFolder() / "saves" / "slot1.sav", "the player's own");
+  const publish::PublishResult second = PublishBuild(1);
+  // What the killed commit left: the new release's changed file in place, the old one's dropped
+  // file still there, and the record naming the new package under its mark.
+  fs::copy_file(Build(1) / "assets" / "changing.bin", DataFolder() / "assets" / "changing.bin",
+                fs::copy_options::overwrite_existing);
+  WriteText(DataFolder() / "downloadRecord", "zipName=" + second.zipName + "\r\nzipMd5=" + second.zipMd5 +
+                                                 "\r\nunzipping=" + second.zipName +
+                                                 "\r\nreplacedZipName=" + first.zipName);
+  const LauncherRun update = Run();
+  EXPECT_NE(update.output.find("whole-archive update: an earlier install did not finish"), std::string::npos)
+      << update.output;
+  EXPECT_NE(update.output.find("removed old/dropped.txt, which the new release no longer has"), std::string::npos)
+      << update.output;
+  ExpectInstalled(1, {{"saves/slot1.sav", "the player's own"}});
+  EXPECT_FALSE(fs::exists(DataFolder() / "old"));
+  EXPECT_GE(nginx->BytesSent(0, second.zipName), second.zipBytes);
+}
+
 TEST_F(FileLevelUpdateTest, ProjectContentServerServesTheUpdateByFiles) {
   PublishBuild(0);
   StartServer();

@@ -218,4 +218,26 @@ TEST_F(RememberPackageTest, RecordNamingAFileOutsideTheDownloadFolderIsReplacedN
   }
 }
 
+// The package replaced by an install stays named until an install begins from a finished one:
+// an unfinished install's pieces lie beside the last complete package's files, never replace it.
+TEST_F(RememberPackageTest, ReplacedPackageIsTheLastCompleteOne) {
+  const std::string md5 = "11111111111111111111111111111111";
+  RememberPackage(Archive("res_1_0_0.zip"), md5);
+  EXPECT_EQ(DownloadRecord::Get(DownloadRecord::kReplaced), "");  // a first install replaces nothing
+  DownloadRecord::Set(DownloadRecord::kUnzipping, "");            // 1.0.0 installed
+
+  RememberPackage(Archive("res_1_0_1.zip"), md5);
+  EXPECT_EQ(DownloadRecord::Get(DownloadRecord::kUnzipping), Archive("res_1_0_1.zip"));
+  EXPECT_EQ(DownloadRecord::Get(DownloadRecord::kReplaced), Archive("res_1_0_0.zip"));
+  // Cut short, then a newer release: the data folder still holds 1.0.0's files, not 1.0.1's.
+  RememberPackage(Archive("res_1_0_2.zip"), md5);
+  NoteReplacedPackage();
+  DownloadRecord::Load();
+  EXPECT_EQ(DownloadRecord::Get(DownloadRecord::kReplaced), Archive("res_1_0_0.zip"));
+
+  DownloadRecord::Set(DownloadRecord::kUnzipping, "");  // 1.0.2 installed
+  NoteReplacedPackage();                                // an update by files begins its commit
+  EXPECT_EQ(DownloadRecord::Get(DownloadRecord::kReplaced), Archive("res_1_0_2.zip"));
+}
+
 }  // namespace

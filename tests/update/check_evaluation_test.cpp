@@ -8,6 +8,7 @@
 #include "app/texts.h"
 #include "check_fixture.h"
 #include "package/file_util.h"
+#include "update/file_level_update.h"
 
 namespace updatetest {
 namespace {
@@ -144,6 +145,57 @@ TEST_F(EvaluationTest, UnfinishedExtractionIsNotInstalled) {
   ExpectNeedUpdate(EvaluateNow(*check, Info()), 5000, digest_);
   SetRecord(kArchive, digest_, "");
   EXPECT_EQ(status::kNotNeedUpdate, EvaluateNow(*check, Info()).status);
+}
+
+// After an install cut short the tree matches no list, but the files of the release it replaced
+// may still lie there: that release's cached list, and only one that names its archive, gives
+// the files to remove after the whole archive of the new one.
+TEST_F(EvaluationTest, UnfinishedInstallGivesTheReplacedReleasesListForItsDroppedFiles) {
+  const std::string oldArchive = settings::channelId + "/res_1_0_2.zip";
+  const auto listed = [](const std::string& path) {
+    return R"({"path":")" + path + R"(","size":3,"sha256":")" + std::string(64, 'a') + R"(","crc32":1})";
+  };
+  const auto document = [&](const std::string& archive, const std::string& unique) {
+    return R"({"zipName":")" + archive + R"(","zipMd5":")" + digest_ + R"(","zipBytes":5000,"fileNameList":[],)" +
+           R"("files":[)" + listed("kolv.exe") + "," + listed(unique) + "]}";
+  };
+  const std::string oldInfo = document(oldArchive, "data/gone.pak");
+  const std::string newInfo = document(kArchive, "data/new.pak");
+  WriteFile(settings::dataFolder + "/fileInfo_1_0_2.json", oldInfo);
+  WriteFile(settings::dataFolder + "/data/gone.pak", "old");
+  auto check = MakeCheck();
+  auto recorder = std::make_shared<Recorder>();
+  check->OnFileInfo(RecordInto(recorder), status::kSucc, newInfo);
+  ASSERT_TRUE(recorder->WaitFor(1, std::chrono::seconds(5)));
+
+  SetRecord(kArchive, digest_, kArchive, oldArchive);
+  FileLists lists = check->FileListsForUpdate();
+  EXPECT_EQ(lists.unusable, "an earlier install did not finish");
+  EXPECT_EQ(lists.newText, newInfo);
+  EXPECT_EQ(lists.oldText, oldInfo);
+  EXPECT_EQ(DroppedFilesOf(lists, settings::dataFolder), std::vector<std::string>{"data/gone.pak"});
+
+  // A record of an earlier launcher names no replaced release: nothing is removed.
+  SetRecord(kArchive, digest_, kArchive, "");
+  lists = check->FileListsForUpdate();
+  EXPECT_FALSE(lists.unusable.empty());
+  EXPECT_EQ(lists.oldText, "");
+  EXPECT_TRUE(DroppedFilesOf(lists, settings::dataFolder).empty());
+
+  // A cache of that version that names another archive is not the replaced release's list.
+  WriteFile(settings::dataFolder + "/fileInfo_1_0_2.json", document(settings::channelId + "/res_9_9_9.zip", "x"));
+  SetRecord(kArchive, digest_, kArchive, oldArchive);
+  lists = check->FileListsForUpdate();
+  EXPECT_EQ(lists.oldText, "");
+  EXPECT_TRUE(DroppedFilesOf(lists, settings::dataFolder).empty());
+
+  // Finished installs read the installed release's list as before.
+  WriteFile(settings::dataFolder + "/fileInfo_1_0_2.json", oldInfo);
+  SetRecord(oldArchive, digest_, "", "");
+  lists = check->FileListsForUpdate();
+  EXPECT_EQ(lists.unusable, "");
+  EXPECT_EQ(lists.oldText, oldInfo);
+  EXPECT_EQ(DroppedFilesOf(lists, settings::dataFolder), std::vector<std::string>{"data/gone.pak"});
 }
 
 TEST_F(EvaluationTest, DefaultsOfTheFileInformation) {

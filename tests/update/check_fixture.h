@@ -33,10 +33,12 @@ class CheckTest : public ::testing::Test {
   }
 
   // The record is process-wide and outlives each test's folder, so every test sets all its keys.
-  static void SetRecord(const std::string& zipName, const std::string& zipMd5, const std::string& extracting = "") {
+  static void SetRecord(const std::string& zipName, const std::string& zipMd5, const std::string& extracting = "",
+                        const std::string& replaced = "") {
     DownloadRecord::Set(record_key::kZipName, zipName);
     DownloadRecord::Set(record_key::kZipMd5, zipMd5);
     DownloadRecord::Set(record_key::kExtracting, extracting);
+    DownloadRecord::Set(record_key::kReplaced, replaced);
   }
 
   std::unique_ptr<Check> MakeCheck(std::vector<std::string> baseUrls = {}, std::uint64_t nowMs = 0) {

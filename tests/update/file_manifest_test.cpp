@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -193,6 +194,38 @@ TEST_F(FileWorkTest, RemovesDroppedPlainFilesAndNothingElse) {
   EXPECT_EQ(ReadText(outside_ / "keep.txt"), "not the launcher's");
   EXPECT_EQ(ReadText(data_ / "unlisted.txt"), "the player's");
   EXPECT_EQ(ReadText(data_ / "kolv.exe"), "game");
+}
+
+TEST_F(FileWorkTest, FoldersTheDroppedFilesLeftEmptyGoAndNoOtherFolder) {
+  Installed("old/deep/a.pak", "a");
+  Installed("old/b.pak", "b");
+  Installed("saves/dropped.pak", "c");
+  WriteText(data_ / "saves" / "slot1.sav", "the player's");
+  fs::create_directories(data_ / "empty-before");  // no dropped file lay in it
+  const bool links = Link(outside_, data_ / "linked");
+  fs::create_directories(outside_ / "emptied");
+  std::vector<std::string> removed = {"old/deep/a.pak", "old/b.pak", "saves/dropped.pak", "top.pak"};
+  if (links) removed.push_back("linked/emptied/x.pak");  // refused by the removal; its folders stay too
+  for (const auto& path : removed) RemoveDroppedFile(Data(), path);
+
+  std::vector<std::string> gone = RemoveEmptiedFolders(Data(), removed);
+  std::sort(gone.begin(), gone.end());
+  EXPECT_EQ(gone, (std::vector<std::string>{"old", "old/deep"}));
+  EXPECT_FALSE(fs::exists(data_ / "old"));
+  EXPECT_EQ(ReadText(data_ / "saves" / "slot1.sav"), "the player's");
+  EXPECT_TRUE(fs::is_directory(data_ / "empty-before"));
+  EXPECT_TRUE(fs::is_directory(data_));
+  if (links) {
+    EXPECT_TRUE(fs::is_symlink(data_ / "linked"));
+    EXPECT_TRUE(fs::is_directory(outside_ / "emptied"));
+  }
+  EXPECT_EQ(ReadText(outside_ / "keep.txt"), "not the launcher's");
+
+  // Nothing dropped in folders, or the data folder emptied of its last file: no folder goes.
+  fs::remove(data_ / "saves" / "slot1.sav");
+  EXPECT_TRUE(RemoveEmptiedFolders(Data(), {"top.pak"}).empty());
+  EXPECT_TRUE(fs::is_directory(data_ / "saves"));
+  EXPECT_TRUE(fs::is_directory(data_));
 }
 
 TEST(FileLevelShare, WholeArchiveOnceTheRangesReachHalfOfIt) {
