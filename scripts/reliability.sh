@@ -100,7 +100,9 @@ fi
 step "hostile content server" "$build/tests/chaos/launcher_hostile_tests"
 step "killed and full disk" "$build/tests/chaos/launcher_disk_fault_tests"
 [ "${RELIABILITY_SKIP_REPLAY:-0}" = 1 ] || step "fuzz corpus replay" "$build/tests/fuzz/fuzz_replay_tests"
-step "chaos ($CHAOS_RUNS runs)" "$build/tests/chaos/launcher_chaos" --runs "$CHAOS_RUNS"
+# The chaos runner adds one update by files, killed at random points, for every three runs.
+step "chaos ($CHAOS_RUNS runs, $(((CHAOS_RUNS + 2) / 3)) updates by files)" "$build/tests/chaos/launcher_chaos" \
+  --runs "$CHAOS_RUNS"
 
 run_fuzzer() {  # run_fuzzer <target>: bounded libFuzzer run from the seed corpus
   local target=$1

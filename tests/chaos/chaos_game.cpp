@@ -3,13 +3,19 @@
 // "../chaos_game_starts.txt", in the launcher's working folder:
 //   "ok <version>"                    every listed file is present with the published bytes
 //   "corrupt <version> <file>"        the first file that is missing or differs
+//   "extra <version> <file>"          a file the release does not have (one another release
+//                                     left, or one half installed), besides the launcher's own
 // so that the chaos suite can prove no game was ever started from a damaged or mixed package.
+#include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <sstream>
 #include <string>
+#include <system_error>
 
 #include "tests/chaos/content_hash.h"
+#include "tests/chaos/own_files.h"
 
 namespace {
 
@@ -20,7 +26,18 @@ bool ReadFile(const std::string& path, std::string* bytes) {
   return static_cast<bool>(in) || in.eof();
 }
 
-// "ok <version>" or "corrupt <version> <file>".
+// The first file below the working folder that is neither listed nor the launcher's own.
+std::string FirstExtraFile(const std::set<std::string>& listed) {
+  std::error_code error;
+  for (std::filesystem::recursive_directory_iterator it(".", error), end; !error && it != end; it.increment(error)) {
+    if (it->is_directory(error)) continue;
+    const std::string path = std::filesystem::relative(it->path(), ".", error).generic_string();
+    if (listed.count(path) == 0 && !chaos::LaunchersOwnFile(path)) return path;
+  }
+  return error ? "(the data folder cannot be listed)" : "";
+}
+
+// "ok <version>", "corrupt <version> <file>" or "extra <version> <file>".
 std::string Verdict() {
   std::string manifest;
   if (!ReadFile("manifest.txt", &manifest)) return "corrupt ? manifest.txt";
@@ -30,13 +47,16 @@ std::string Verdict() {
   if (!(lines >> word >> version) || word != "version") return "corrupt ? manifest.txt";
   std::string digest;
   std::string name;
+  std::set<std::string> listed = {"manifest.txt"};
   while (lines >> digest >> name) {
     std::string bytes;
     if (!ReadFile(name, &bytes) || chaos::HexDigest(chaos::Fnv1a(bytes)) != digest) {
       return "corrupt " + version + " " + name;
     }
+    listed.insert(name);
   }
-  return "ok " + version;
+  const std::string extra = FirstExtraFile(listed);
+  return extra.empty() ? "ok " + version : "extra " + version + " " + extra;
 }
 
 }  // namespace

@@ -37,4 +37,18 @@ Release MakeRelease(const std::filesystem::path& root, const std::string& versio
                     const std::filesystem::path& gameBinary, std::uint32_t seed, const ReleaseShape& shape,
                     const std::vector<std::string>& unsupported);
 
+// Two releases of one game for an update by files. `to` keeps `from`'s blob and most of its
+// small files; it has other bytes in every sixth small file, in "patch.bin" (a quarter of the
+// blob), the readme and the manifest; it drops the "goneNN.dat" files and "old/gone.dat" and adds
+// "newNN.dat" files and "added/new.dat". What it fetches stays far below half of its archive, so
+// a launcher takes the update by files. `to` names `from` unsupported.
+struct ReleasePair {
+  Release from;
+  Release to;
+  std::vector<std::string> changedNames;  // files at the top of the tree that `to` changes or adds
+  std::vector<std::string> droppedNames;  // files at the top of the tree that only `from` has
+};
+ReleasePair MakeReleasePair(const std::filesystem::path& root, const std::string& fromVersion,
+                            const std::string& toVersion, const std::filesystem::path& gameBinary, std::uint32_t seed);
+
 }  // namespace chaos

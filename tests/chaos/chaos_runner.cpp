@@ -8,8 +8,15 @@
 //             of the commit was moved into the data folder, or at a random moment
 // Dialogs are answered Retry or Cancel at random; after a Cancel or a kill the launcher is
 // started again. Every run must end with the game started, reporting the exact published tree
-// (the chaos game checks every file against its manifest before anything else), and the data
-// folder must then hold the published build file for file.
+// (the chaos game checks every file against its manifest before anything else, and that no
+// other file is there), and the data folder must then hold the published build file for file.
+//
+// Besides, for every three of those runs, one update by files: a fresh working folder gets a
+// release whole, then a release that changes a few of its files, drops some and adds others is
+// served, and the launcher is killed while the archive's end or a range is stalled at a random
+// byte, after the k-th file staged, committed or dropped, or at a random moment, until a run
+// completes. A game may only ever start on one release exactly, never on a mix, and the data
+// folder must end as the new release with nothing of the old one left.
 //
 //   launcher_chaos [--runs N] [--seed S] [--verbose]     (or CHAOS_RUNS, CHAOS_SEED)
 // Exit code 0 when every run passed.
@@ -56,12 +63,21 @@ enum class FaultKind {
   kKillInExtraction,
   kKillInCommit,
   kKillEarly,
+  kKillInRange,    // updates by files: a range (or the archive's end) stalled at a random byte
+  kKillInRemoval,  // updates by files: after the k-th dropped file went (the removals take
+                   // microseconds: the kill often lands after the last, or after the game's start)
 };
-constexpr int kFaultKinds = 7;
+constexpr int kFaultKinds = 9;
 
 // Kills that wait for a file of the install rather than for the server.
 bool KillsDuringInstall(FaultKind kind) {
-  return kind == FaultKind::kKillInExtraction || kind == FaultKind::kKillInCommit || kind == FaultKind::kKillEarly;
+  return kind == FaultKind::kKillInExtraction || kind == FaultKind::kKillInCommit || kind == FaultKind::kKillEarly ||
+         kind == FaultKind::kKillInRemoval;
+}
+
+// Kills that watch files of the install arrive or go.
+bool WatchesFiles(FaultKind kind) {
+  return kind == FaultKind::kKillInExtraction || kind == FaultKind::kKillInCommit || kind == FaultKind::kKillInRemoval;
 }
 
 const char* NameOf(FaultKind kind) {
@@ -80,6 +96,10 @@ const char* NameOf(FaultKind kind) {
       return "killed in commit";
     case FaultKind::kKillEarly:
       return "killed at random";
+    case FaultKind::kKillInRange:
+      return "killed in a range";
+    case FaultKind::kKillInRemoval:
+      return "killed removing dropped files";
   }
   return "?";
 }
@@ -100,6 +120,24 @@ struct Figures {
   int writesOutside = 0;
   std::uint64_t bytesDownloaded = 0;
   std::uint64_t packageBytes = 0;  // one whole archive per run: the least a run can fetch
+  // Updates by files.
+  int fileRuns = 0;
+  int filePassed = 0;
+  int fileByRanges = 0;      // runs whose update asked for ranges of the new archive
+  int fileEndedByFiles = 0;  // runs whose last launcher committed files
+  int fileEndedWhole = 0;    // runs whose last launcher installed the whole archive (after a kill in a commit)
+  int startsOnOld = 0;       // game starts on the old release, exactly
+  std::uint64_t fileBytes = 0;
+  std::uint64_t fileArchiveBytes = 0;
+};
+
+// Updates by files: one for every three of the other runs.
+int FileLevelRunsFor(int runs) { return (runs + 2) / 3; }
+
+// The files whose arrival or removal a kill waits for.
+struct Watched {
+  std::set<std::string> installed;  // staged and then committed
+  std::set<std::string> dropped;    // removed by the commit
 };
 
 struct Options {
@@ -146,6 +184,10 @@ class ChaosSuite {
         serverOwner_(chaos::ListenOnChaosPort(std::chrono::minutes(10))),
         server_(*serverOwner_) {}
 
+  // One sandbox for the runs that carry a working folder from release to release, one for the
+  // updates by files, which start afresh each.
+  void UseSandbox(const char* name) { sandbox_ = root_ / name; }
+
   void Prepare() {
     const std::vector<std::string> versions = {"1.0.1", "1.0.2", "1.0.3"};
     for (std::size_t i = 0; i < versions.size(); ++i) {
@@ -156,15 +198,21 @@ class ChaosSuite {
       releases_.push_back(chaos::MakeRelease(root_ / "releases", versions[i], CHAOS_GAME, options_.seed + 17 * i + 1,
                                              chaos::ReleaseShape{}, others));
     }
+    pair_ = chaos::MakeReleasePair(root_ / "releases", "1.1.0", "1.1.1", CHAOS_GAME, options_.seed + 101);
+    pairWatched_.installed = {pair_.changedNames.begin(), pair_.changedNames.end()};
+    pairWatched_.dropped = {pair_.droppedNames.begin(), pair_.droppedNames.end()};
   }
 
   Figures Run() {
+    UseSandbox("sandbox");
     for (int run = 0; run < options_.runs; ++run) RunOnce(run);
+    UseSandbox("files-sandbox");
+    for (int run = 0; run < FileLevelRunsFor(options_.runs); ++run) RunByFiles(run);
     return figures_;
   }
 
  private:
-  std::filesystem::path Sandbox() const { return root_ / "sandbox"; }
+  std::filesystem::path Sandbox() const { return sandbox_; }
   std::filesystem::path Work() const { return Sandbox() / "work"; }
   std::filesystem::path StartsFile() const { return Work() / "chaos_game_starts.txt"; }
 
@@ -195,6 +243,27 @@ class ChaosSuite {
     return plan;
   }
 
+  // Updates by files: kills only, each at a point of the update by files or of the whole
+  // archive that follows a kill in its commit.
+  std::deque<FaultKind> PlanFileLevelFaults() {
+    std::deque<FaultKind> plan;
+    const int count = Uniform(1, 3);
+    for (int i = 0; i < count; ++i) {
+      const int pick = Uniform(0, 99);
+      if (pick < 20)
+        plan.push_back(FaultKind::kKillEarly);
+      else if (pick < 45)
+        plan.push_back(FaultKind::kKillInRange);
+      else if (pick < 65)
+        plan.push_back(FaultKind::kKillInExtraction);
+      else if (pick < 85)
+        plan.push_back(FaultKind::kKillInCommit);
+      else
+        plan.push_back(FaultKind::kKillInRemoval);
+    }
+    return plan;
+  }
+
   void Log(const std::string& text) {
     if (options_.verbose) std::printf("  %s\n", text.c_str());
   }
@@ -216,9 +285,10 @@ class ChaosSuite {
 
     bool installed = false;
     bool failed = false;
+    const Watched watched{{release.smallFileNames.begin(), release.smallFileNames.end()}, {}};
     for (int start = 0; start < kMaxStartsPerRun && !installed && !failed; ++start) {
       const std::size_t gameLinesBefore = ReadLines(StartsFile()).size();
-      const bool clean = RunLauncher(release, &plan);
+      const bool clean = RunLauncher(release, watched, &plan);
       // A launcher killed just after it started the game: the game may still be checking its
       // files, and its line must be counted with this start, not the next.
       std::this_thread::sleep_for(std::chrono::milliseconds(300));
@@ -242,7 +312,9 @@ class ChaosSuite {
     figures_.packageBytes += release.zipBytes;
 
     if (installed) {
-      const auto differences = chaos::TreeDifferences(release.buildFolder, Work() / settings::dataFolder);
+      auto differences = chaos::TreeDifferences(release.buildFolder, Work() / settings::dataFolder);
+      const auto extra = chaos::ExtraFiles(release.buildFolder, Work() / settings::dataFolder);
+      differences.insert(differences.end(), extra.begin(), extra.end());
       if (differences.empty()) {
         ++figures_.installsVerified;
       } else {
@@ -263,6 +335,117 @@ class ChaosSuite {
       std::printf("run %d: written outside the working folder: %s\n", run + 1, outside.front().c_str());
     }
     if (!failed) ++figures_.passed;
+  }
+
+  // The game's lines once there are `count` of them, or what there is after five seconds: a
+  // launcher that was not killed has started the game before it ended.
+  std::vector<std::string> GameLinesOnce(std::size_t count) {
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    std::vector<std::string> lines = ReadLines(StartsFile());
+    while (lines.size() < count && Clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      lines = ReadLines(StartsFile());
+    }
+    return lines;
+  }
+
+  // One update by files (see the top of the file).
+  void RunByFiles(int run) {
+    const chaos::Release& from = pair_.from;
+    const chaos::Release& to = pair_.to;
+    ++figures_.fileRuns;
+    std::filesystem::remove_all(Sandbox());
+    std::filesystem::create_directories(Work());
+    const auto before = chaos::ListTree(Sandbox());
+    if (options_.verbose)
+      std::printf("update by files %d: %s to %s\n", run + 1, from.version.c_str(), to.version.c_str());
+
+    server_.ServeFolder(from.serverFolder);
+    std::deque<FaultKind> none;
+    const bool first = RunLauncher(from, pairWatched_, &none);
+    const auto firstLines = GameLinesOnce(1);
+    std::size_t seen = firstLines.size();
+    if (!first || firstLines != std::vector<std::string>{"ok " + from.version}) {
+      ++figures_.corruptInstalls;
+      std::printf("update by files %d: release %s did not install whole first (%zu game starts)\n", run + 1,
+                  from.version.c_str(), firstLines.size());
+      return;
+    }
+
+    server_.ServeFolder(to.serverFolder);
+    server_.ResetCounters();
+    std::deque<FaultKind> plan = PlanFileLevelFaults();
+    if (options_.verbose) {
+      std::string kinds;
+      for (const FaultKind kind : plan) kinds += std::string(kinds.empty() ? "" : ", ") + NameOf(kind);
+      std::printf("  planned: %s\n", kinds.c_str());
+    }
+    bool installed = false;
+    bool failed = false;
+    for (int start = 0; start < kMaxStartsPerRun && !installed && !failed; ++start) {
+      failed = !RunLauncher(to, pairWatched_, &plan);
+      // As in RunOnce: a game started just before a kill may still be checking its files.
+      std::this_thread::sleep_for(std::chrono::milliseconds(300));
+      const auto lines = ReadLines(StartsFile());
+      for (; seen < lines.size(); ++seen) {
+        ++figures_.gameStarts;
+        Log("game: " + lines[seen]);
+        if (lines[seen] == "ok " + to.version) {
+          installed = true;
+        } else if (lines[seen] == "ok " + from.version) {
+          ++figures_.startsOnOld;  // the old release exactly: allowed, though no update should give it
+        } else {
+          ++figures_.corruptInstalls;
+          failed = true;
+          std::printf("update by files %d: game started from a damaged or mixed tree: %s\n", run + 1,
+                      lines[seen].c_str());
+          std::printf("the launcher's last output:\n%s\n", lastOutput_.c_str());
+        }
+      }
+    }
+    server_.ClearFault(to.zipName);
+    figures_.fileBytes += server_.BytesSent(to.zipName);
+    figures_.fileArchiveBytes += to.zipBytes;
+
+    // The run says nothing about updates by files unless one was asked for: a range of the new
+    // archive that stops before its end (a whole-archive download asks for none, or "N-").
+    bool byRanges = false;
+    for (const auto& entry : server_.LogFor(to.zipName)) {
+      if (!entry.range.empty() && entry.range.back() != '-') byRanges = true;
+    }
+    if (byRanges) {
+      ++figures_.fileByRanges;
+    } else {
+      failed = true;
+      std::printf("update by files %d: no range of %s was asked for\n", run + 1, to.zipName.c_str());
+    }
+    if (lastOutput_.find("file-level update staged") != std::string::npos) ++figures_.fileEndedByFiles;
+    if (lastOutput_.find("download " + to.zipName) != std::string::npos) ++figures_.fileEndedWhole;
+
+    if (installed) {
+      auto differences = chaos::TreeDifferences(to.buildFolder, Work() / settings::dataFolder);
+      const auto extra = chaos::ExtraFiles(to.buildFolder, Work() / settings::dataFolder);
+      differences.insert(differences.end(), extra.begin(), extra.end());
+      if (differences.empty()) {
+        ++figures_.installsVerified;
+      } else {
+        ++figures_.corruptInstalls;
+        failed = true;
+        std::printf("update by files %d: data folder differs from release %s: %s (and %zu more)\n", run + 1,
+                    to.version.c_str(), differences.front().c_str(), differences.size() - 1);
+      }
+    } else if (!failed) {
+      ++figures_.notConverged;
+      failed = true;
+      std::printf("update by files %d: no game started after %d launcher starts\n", run + 1, kMaxStartsPerRun);
+    }
+    const auto outside = chaos::NewPathsOutside(Sandbox(), Work(), before);
+    if (!outside.empty()) {
+      ++figures_.writesOutside;
+      failed = true;
+      std::printf("update by files %d: written outside the working folder: %s\n", run + 1, outside.front().c_str());
+    }
+    if (!failed) ++figures_.filePassed;
   }
 
   void Inject(FaultKind kind) {
@@ -294,6 +477,16 @@ class ChaosSuite {
     }
   }
 
+  // Arms a stall for one request of an update by files: the archive's end (the first request) or
+  // one of the first ranges, at a byte inside the smallest of them (one small file). Returns the
+  // requests let through before it.
+  int ArmRangeFault(const chaos::Release& release) {
+    Fault fault = Fault::StallAfter(static_cast<std::uint64_t>(Uniform(1, 2047)), std::chrono::seconds(30));
+    fault.healthyFirst = Uniform(0, 6);
+    server_.SetFault(release.zipName, fault);
+    return fault.healthyFirst;
+  }
+
   // A launcher that runs alone: one that met another suite's launcher is started again.
   std::unique_ptr<chaos::LauncherProcess> StartWhenAlone() {
     for (int attempt = 0;; ++attempt) {
@@ -309,11 +502,11 @@ class ChaosSuite {
 
   // One launcher process until it ends. False when it crashed, hung or showed a box that no
   // fault explains.
-  bool RunLauncher(const chaos::Release& release, std::deque<FaultKind>* plan) {
+  bool RunLauncher(const chaos::Release& release, const Watched& watched, std::deque<FaultKind>* plan) {
     ++figures_.launcherStarts;
-    std::set<std::string> smallFiles(release.smallFileNames.begin(), release.smallFileNames.end());
-    chaos::ExtractionWatch staged(smallFiles, chaos::ExtractionWatch::Arrival::kCreated);
-    chaos::ExtractionWatch committed(smallFiles, chaos::ExtractionWatch::Arrival::kMovedIn);
+    chaos::ExtractionWatch staged(watched.installed, chaos::ExtractionWatch::Arrival::kCreated);
+    chaos::ExtractionWatch committed(watched.installed, chaos::ExtractionWatch::Arrival::kMovedIn);
+    chaos::ExtractionWatch removed(watched.dropped, chaos::ExtractionWatch::Arrival::kDeleted);
     std::unique_ptr<chaos::LauncherProcess> process = StartWhenAlone();
     chaos::LauncherProcess& launcher = *process;
     const auto started = Clock::now();
@@ -328,6 +521,7 @@ class ChaosSuite {
     bool killedByUs = false;
     std::size_t promptsSeen = 0;
     int requestsSeen = requestsAtStart;
+    int healthyFirst = 0;  // range kill: requests let through before the stalled one
 
     while (!launcher.Pump(10)) {
       if (Clock::now() - started > std::chrono::milliseconds(kLauncherDeadlineMs)) {
@@ -335,14 +529,21 @@ class ChaosSuite {
         std::printf("launcher hung; its last output:\n%s\n", launcher.Errors().c_str());
         return false;
       }
-      if (!armed && !plan->empty()) {
+      // A launcher killed a moment ago is ending: the next fault waits for the next start, where
+      // it can still meet its point, instead of being counted as passed by a dead launcher.
+      if (!armed && !plan->empty() && !killedByUs) {
         armed = true;
         consumed = false;
+        healthyFirst = 0;
         const FaultKind kind = plan->front();
         if (kind == FaultKind::kKillInExtraction || kind == FaultKind::kKillInCommit)
-          killAfterFiles = Uniform(1, static_cast<int>(smallFiles.size()));
+          killAfterFiles = Uniform(1, static_cast<int>(watched.installed.size()));
+        else if (kind == FaultKind::kKillInRemoval)
+          killAfterFiles = Uniform(1, static_cast<int>(watched.dropped.size()));
         else if (kind == FaultKind::kKillEarly)
           killAfterMs = Uniform(50, 3000);
+        else if (kind == FaultKind::kKillInRange)
+          healthyFirst = ArmRangeFault(release);
         else
           ArmServerFault(release, kind);
         requestsSeen = server_.RequestCount(release.zipName);
@@ -350,8 +551,10 @@ class ChaosSuite {
       if (armed) {
         const FaultKind kind = plan->front();
         const int requests = server_.RequestCount(release.zipName);
-        if (kind == FaultKind::kKillInExtraction || kind == FaultKind::kKillInCommit) {
-          chaos::ExtractionWatch& watch = kind == FaultKind::kKillInExtraction ? staged : committed;
+        if (WatchesFiles(kind)) {
+          chaos::ExtractionWatch& watch = kind == FaultKind::kKillInExtraction ? staged
+                                          : kind == FaultKind::kKillInCommit   ? committed
+                                                                               : removed;
           const auto data = Work() / settings::dataFolder;
           watch.Attach(kind == FaultKind::kKillInExtraction ? data / kStagingFolderName : data);
           if (watch.Poll() >= killAfterFiles) {
@@ -369,18 +572,18 @@ class ChaosSuite {
             plan->pop_front();
             armed = false;
           }
-        } else if (!consumed && requests > requestsSeen) {
+        } else if (!consumed && requests > requestsSeen + healthyFirst) {
           // The request took its copy of the fault; the next one must find the server healthy.
           consumed = true;
           server_.ClearFault(release.zipName);
           Inject(kind);
           lastSize = FileSize(Work() / release.zipName);
           sizeSince = Clock::now();
-          if (kind != FaultKind::kKillInDownload) {
+          if (kind != FaultKind::kKillInDownload && kind != FaultKind::kKillInRange) {
             plan->pop_front();
             armed = false;
           }
-        } else if (consumed && kind == FaultKind::kKillInDownload) {
+        } else if (consumed && (kind == FaultKind::kKillInDownload || kind == FaultKind::kKillInRange)) {
           const std::uint64_t size = FileSize(Work() / release.zipName);
           if (size != lastSize) {
             lastSize = size;
@@ -436,6 +639,9 @@ class ChaosSuite {
   std::unique_ptr<ContentServer> serverOwner_;
   ContentServer& server_;
   std::vector<chaos::Release> releases_;
+  chaos::ReleasePair pair_;
+  Watched pairWatched_;
+  std::filesystem::path sandbox_;
   Figures figures_;
   std::string lastOutput_;  // standard output of the last launcher, for the report of a failure
 };
@@ -466,8 +672,16 @@ int main(int argc, char** argv) {
   std::printf("chaos: archive bytes downloaded %.2f MB for %d packages of %.2f MB in total (%.3f times the least)\n",
               Megabytes(f.bytesDownloaded), f.runs, Megabytes(f.packageBytes),
               f.packageBytes == 0 ? 0.0 : static_cast<double>(f.bytesDownloaded) / static_cast<double>(f.packageBytes));
-  const bool ok = f.passed == f.runs && f.corruptInstalls == 0 && f.crashes == 0 && f.hangs == 0 &&
-                  f.unexpectedDialogs == 0 && f.writesOutside == 0;
+  std::printf(
+      "chaos: updates by files %d, passed %d, with ranges asked for %d, ended by files %d, ended by the "
+      "whole archive %d, game starts on the old release %d\n",
+      f.fileRuns, f.filePassed, f.fileByRanges, f.fileEndedByFiles, f.fileEndedWhole, f.startsOnOld);
+  std::printf(
+      "chaos: updates by files fetched %.2f MB of archives of %.2f MB in total (%.3f of them)\n",
+      Megabytes(f.fileBytes), Megabytes(f.fileArchiveBytes),
+      f.fileArchiveBytes == 0 ? 0.0 : static_cast<double>(f.fileBytes) / static_cast<double>(f.fileArchiveBytes));
+  const bool ok = f.passed == f.runs && f.filePassed == f.fileRuns && f.corruptInstalls == 0 && f.crashes == 0 &&
+                  f.hangs == 0 && f.unexpectedDialogs == 0 && f.writesOutside == 0;
   std::printf("chaos: %s\n", ok ? "PASSED" : "FAILED");
   return ok ? 0 : 1;
 }

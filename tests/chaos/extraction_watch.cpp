@@ -3,6 +3,7 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstring>
 #include <stdexcept>
 #include <system_error>
@@ -21,7 +22,10 @@ ExtractionWatch::~ExtractionWatch() {
 
 bool ExtractionWatch::Attach(const std::filesystem::path& folder) {
   if (watch_ >= 0) return true;
-  watch_ = inotify_add_watch(inotify_, folder.c_str(), arrival_ == Arrival::kCreated ? IN_CREATE : IN_MOVED_TO);
+  const std::uint32_t events = arrival_ == Arrival::kCreated   ? IN_CREATE
+                               : arrival_ == Arrival::kMovedIn ? IN_MOVED_TO
+                                                               : IN_DELETE;
+  watch_ = inotify_add_watch(inotify_, folder.c_str(), events);
   if (watch_ < 0) return false;
   // A folder watched for renames holds the files of the last install, which have not arrived.
   if (arrival_ == Arrival::kCreated) {

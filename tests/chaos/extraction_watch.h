@@ -1,6 +1,6 @@
-// Watches a folder (not its subfolders) for files arriving, so that a test can kill the
-// launcher after exactly the k-th file of an install: the kill lands at a chosen point of an
-// unpacking or a commit that takes only milliseconds.
+// Watches a folder (not its subfolders) for files arriving (or going), so that a test can kill
+// the launcher after exactly the k-th file of an install: the kill lands at a chosen point of an
+// unpacking, a commit or the removal of dropped files, which take only milliseconds.
 #pragma once
 
 #include <filesystem>
@@ -14,6 +14,7 @@ class ExtractionWatch {
   enum class Arrival {
     kCreated,  // made in the folder: files unpacked into the staging folder
     kMovedIn,  // renamed into the folder: files committed into the data folder
+    kDeleted,  // removed from the folder: files a new release dropped
   };
   // Counts arrivals of files named in `names`, each name once.
   explicit ExtractionWatch(std::set<std::string> names, Arrival arrival = Arrival::kCreated);

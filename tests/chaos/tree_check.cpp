@@ -4,6 +4,8 @@
 #include <iterator>
 #include <system_error>
 
+#include "tests/chaos/own_files.h"
+
 namespace chaos {
 namespace {
 
@@ -32,6 +34,18 @@ std::vector<std::string> TreeDifferences(const std::filesystem::path& build, con
     }
   }
   return differences;
+}
+
+std::vector<std::string> ExtraFiles(const std::filesystem::path& build, const std::filesystem::path& data) {
+  std::vector<std::string> extra;
+  std::error_code error;
+  for (auto it = std::filesystem::recursive_directory_iterator(data, error);
+       !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+    if (it->is_directory(error)) continue;
+    const std::string relative = std::filesystem::relative(it->path(), data).generic_string();
+    if (!LaunchersOwnFile(relative) && !std::filesystem::exists(build / relative)) extra.push_back("extra " + relative);
+  }
+  return extra;
 }
 
 std::set<std::string> ListTree(const std::filesystem::path& root) {

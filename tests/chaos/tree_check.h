@@ -13,6 +13,10 @@ namespace chaos {
 // data folder holds the exact published tree.
 std::vector<std::string> TreeDifferences(const std::filesystem::path& build, const std::filesystem::path& data);
 
+// Files below `data` that `build` does not have, besides the launcher's own (own_files.h), one
+// line each; empty when nothing of another release or of an unfinished install is left.
+std::vector<std::string> ExtraFiles(const std::filesystem::path& build, const std::filesystem::path& data);
+
 // Every path below `root`, relative to it.
 std::set<std::string> ListTree(const std::filesystem::path& root);
 

@@ -237,7 +237,11 @@ void ContentServer::Impl::Handle(const httplib::Request& request, httplib::Respo
     std::lock_guard<std::mutex> lock(mutex);
     ++requestCounts[path];
     const auto found = faults.find(path);
-    if (found != faults.end()) fault = found->second;
+    if (found != faults.end() && found->second.healthyFirst > 0) {
+      --found->second.healthyFirst;
+    } else if (found != faults.end()) {
+      fault = found->second;
+    }
   }
   // The server library would cut the body to the asked range on its own; ranges are answered
   // here instead, so that they can also be ignored. The request object is not const itself.
