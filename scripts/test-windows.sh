@@ -8,7 +8,8 @@
 #     before any write (tests/win32/foreign_archives.sh);
 #   - end to end: the real launcher against launcher-serve on 127.0.0.1 (tests/win32/e2e.sh), also
 #     behind the proxy of the user's internet settings (tests/win32/system_proxy.sh), beside
-#     files and games that are not its own (tests/win32/player_files.sh), and with names
+#     files and games that are not its own (tests/win32/player_files.sh), an update that fetches
+#     only the changed file (tests/win32/file_level.sh), and with names
 #     outside the system code page in code pages 1252, 936 and 932 (tests/win32/code_pages.sh).
 # Prints "N passed, M failed" last and exits non-zero when anything failed.
 #
@@ -120,6 +121,8 @@ fi
 source "$root/tests/win32/wine_env.sh"
 # shellcheck source=../tests/win32/e2e.sh
 source "$root/tests/win32/e2e.sh"
+# shellcheck source=../tests/win32/file_level.sh
+source "$root/tests/win32/file_level.sh"
 # shellcheck source=../tests/win32/system_proxy.sh
 source "$root/tests/win32/system_proxy.sh"
 # shellcheck source=../tests/win32/player_files.sh
@@ -184,6 +187,8 @@ if ss -ltn 2>/dev/null | grep -q ":$port "; then
 else
   e2e_run "$build" "$host_build/tools/publish/launcher-publish" "$host_build/tools/serve/launcher-serve" \
     "$build/e2e" "$port"
+  echo "== an update by files under Wine"
+  file_level_run "$build/file-level" "$port"
   echo "== the system proxy under Wine"
   proxy_run "$build/e2e" "$port"
   echo "== files and games not the launcher's, under Wine"
