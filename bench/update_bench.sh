@@ -22,12 +22,22 @@
 # (/tmp/update-bench-cache), so a run before and after a change measures the same archives.
 # UPDATE_BENCH_BEFORE names a second launcher (the build before a change): it runs beside the
 # first, run for run, and gets rows of its own, so both tables come from the same machine load.
+#
+# The update by files (UPDATE_BENCH_PARTS holds "files"; "whole files" by default, `ninja
+# update_files_bench` runs it alone): a package of UPDATE_BENCH_FILES_SIZE MiB (1024) installed,
+# then a release where one file of 10 MiB (random bytes) changes. For the median of the runs, the
+# bytes nginx sent for the new archive (headers included) and the time of the launcher's whole
+# run when it updates by files, when it takes the whole archive (forced by an installed file
+# information without "files", as a launcher's older release wrote it), and of curl fetching the
+# whole archive; with their ratios. The same 2.6 s of waits are in both launcher runs.
 set -euo pipefail
 launcher=$(realpath "$1")
 publish=$(realpath "$2")
 port=$3
 runs=${UPDATE_BENCH_RUNS:-3}
 sizes=${UPDATE_BENCH_SIZES:-200 1024}
+parts=${UPDATE_BENCH_PARTS:-whole files}
+files_size=${UPDATE_BENCH_FILES_SIZE:-1024}
 cache=${UPDATE_BENCH_CACHE:-/tmp/update-bench-cache}
 fixed_waits=2.6
 
@@ -105,7 +115,8 @@ start_nginx() {  # <content> <server directives>
 $user_line daemon off; worker_processes 1; pid $work/nginx/nginx.pid; error_log $work/nginx/error.log;
 events {}
 http {
-  access_log off; sendfile on;
+  log_format sent '\$uri \$status \$bytes_sent';
+  access_log $work/nginx/access.log sent; sendfile on;
   client_body_temp_path $work/nginx/tmp; proxy_temp_path $work/nginx/tmp; fastcgi_temp_path $work/nginx/tmp;
   uwsgi_temp_path $work/nginx/tmp; scgi_temp_path $work/nginx/tmp;
   default_type application/octet-stream;
@@ -173,6 +184,120 @@ run_by_hand() {  # <url> <md5>
   echo "$ended - $started" | bc
 }
 
+# Bytes nginx sent for one path since the access log had <lines> lines.
+bytes_sent_since() {  # <lines> <path>
+  tail -n +$(($1 + 1)) "$work/nginx/access.log" | awk -v path="$2" '$1 == path { sum += $3 } END { print sum + 0 }'
+}
+log_lines() { wc -l <"$work/nginx/access.log" 2>/dev/null || echo 0; }
+
+# The two releases of the update by files, made once: 1.0.0, and 1.0.1 with other bytes in
+# data/changing.bin only.
+files_content_for() {  # <MiB> -> the folder holding releases/ a and b
+  local root=$cache/files-$1
+  if ! [ -f "$root/.complete" ]; then
+    rm -rf "$root"
+    mkdir -p "$root"
+    make_build "$1" "$root/build"
+    head -c $((10 << 20)) /dev/urandom >"$root/build/data/changing.bin"
+    "$publish" --no-unsupported MorvanePC1 1.0.0 "$root/build" "$root/a" >"$work/publish.log" 2>&1 ||
+      { cat "$work/publish.log" >&2; return 1; }
+    head -c $((10 << 20)) /dev/urandom >"$root/build/data/changing.bin"
+    "$publish" --unsupported 1.0.0 MorvanePC1 1.0.1 "$root/build" "$root/b" >"$work/publish.log" 2>&1 ||
+      { cat "$work/publish.log" >&2; return 1; }
+    rm -rf "$root/build"
+    touch "$root/.complete"
+  fi
+  echo "$root"
+}
+
+# One update run of the launcher in a copy of the installed template; prints "seconds bytes".
+# <expect> must be a line of its output: the path it took.
+run_update() {  # <template> <zip> <expect> [strip]
+  local run=$work/run data file
+  rm -rf "$run"
+  # Hard links: an update replaces the files it installs by renames and never writes into them;
+  # the launcher's own files at the top of the data folder are written in place, so they are copies.
+  cp -al "$1" "$run"
+  data=$run/Tessarine_MorvanePC1
+  for file in "$data"/*; do
+    if [ -f "$file" ]; then cp --remove-destination "$1/Tessarine_MorvanePC1/${file##*/}" "$file"; fi
+  done
+  if [ "${4:-}" = strip ]; then
+    # The installed version's file information as a launcher's earlier release cached it.
+    python3 - "$data/fileInfo_1_0_0.json" <<'PY'
+import json, sys
+path = sys.argv[1]
+with open(path) as f:
+    info = json.load(f)
+info.pop("files", None)
+with open(path, "w") as f:
+    json.dump(info, f)
+PY
+  fi
+  local before started ended
+  before=$(log_lines)
+  started=$(now)
+  (cd "$run" && env -u DISPLAY -u WAYLAND_DISPLAY timeout -s KILL 600 "$launcher" </dev/null >"$work/launcher.log" 2>&1) || true
+  ended=$(now)
+  if ! grep -q "$3" "$work/launcher.log" || ! cmp -s "$data/data/changing.bin" "$files_changed"; then
+    echo "the launcher did not update by the expected path ($3):" >&2
+    grep -E "update|download" "$work/launcher.log" | tail -5 >&2
+    return 1
+  fi
+  echo "$(echo "$ended - $started" | bc) $(bytes_sent_since "$before" "/MorvanePC1/$2")"
+}
+
+bench_files() {
+  local root
+  root=$(files_content_for "$files_size")
+  local template=$work/template zip=res_1_0_1.zip url
+  url=http://127.0.0.1:$port/MorvanePC1/$zip
+  # The template: release 1.0.0 installed from an empty working folder.
+  start_nginx "$root/a" ""
+  rm -rf "$work/run"
+  run_launcher res_1_0_0.zip "$launcher" >/dev/null
+  mv "$work/run" "$template"
+  stop_nginx
+  files_changed=$work/changing.bin
+  unzip -p "$root/b/MorvanePC1/$zip" data/changing.bin >"$files_changed"
+  start_nginx "$root/b" ""
+  : >"$work/files.rows"; : >"$work/whole.rows"; : >"$work/curl.rows"
+  local before
+  for _ in $(seq "$runs"); do
+    run_update "$template" "$zip" "^file-level update: 1 of " >>"$work/files.rows"
+    run_update "$template" "$zip" "^whole-archive update: no file list in the installed" strip >>"$work/whole.rows"
+    before=$(log_lines)
+    echo "$(run_curl "$url") $(bytes_sent_since "$before" "/MorvanePC1/$zip")" >>"$work/curl.rows"
+  done
+  stop_nginx
+  rm -rf "$template" "$work/run"
+  local archive
+  archive=$(stat -c %s "$root/b/MorvanePC1/$zip")
+  echo
+  printf 'update by files: %s MiB package (archive of %s bytes), one file of 10 MiB changed, median of %s runs\n' \
+    "$files_size" "$archive" "$runs"
+  printf '%-22s %10s %16s\n' path seconds "bytes sent"
+  local name rows ft fb wt wb ct cb
+  for name in files whole curl; do
+    rows=$work/$name.rows
+    read -r t b <<<"$(cut -d' ' -f1 "$rows" | median) $(cut -d' ' -f2 "$rows" | median)"
+    case $name in
+      files) ft=$t fb=$b label="launcher, by files" ;;
+      whole) wt=$t wb=$b label="launcher, whole archive" ;;
+      curl) ct=$t cb=$b label="curl, whole archive" ;;
+    esac
+    printf '%-22s %9.2fs %16.0f\n' "$label" "$t" "$b"
+  done
+  printf 'by files / whole archive: bytes %.4f, time %.3f; by files / curl: bytes %.4f, time %.3f\n' \
+    "$(echo "$fb / $wb" | bc -l)" "$(echo "$ft / $wt" | bc -l)" "$(echo "$fb / $cb" | bc -l)" "$(echo "$ft / $ct" | bc -l)"
+  printf 'by files less the %s s of waits / curl: time %.3f\n' "$fixed_waits" "$(echo "($ft - $fixed_waits) / $ct" | bc -l)"
+}
+
+if [[ " $parts " != *" whole "* ]]; then
+  bench_files
+  exit 0
+fi
+
 printf 'fixed waits of the flow: %s s (2 x 500 ms before the documents, 900 ms before the digest, 700 ms exit)\n' \
   "$fixed_waits"
 printf '%-6s %-10s %-7s %9s %9s %9s %9s %11s %11s %10s\n' size rate build launcher "cpu" curl c+m+u "l/(curl+w)" \
@@ -217,3 +342,4 @@ for size in $sizes; do
   done
 done
 echo "targets at 1024M: 100m l/(curl+w) <= 1.10; unlimited l/(cmu+w) <= 0.75; peak < 64 MiB in every row"
+if [[ " $parts " == *" files "* ]]; then bench_files; fi
