@@ -454,27 +454,42 @@ class ChaosSuite {
     Log(std::string("fault: ") + NameOf(kind));
   }
 
-  // Arms a fault of the server for the next archive request, at a random byte of what is left.
+  // Requests for the whole archive (no range, or an open one) so far: the requests a fault armed
+  // by ArmServerFault meets.
+  int WholeRequests(const chaos::Release& release) const {
+    int count = 0;
+    for (const auto& entry : server_.LogFor(release.zipName)) {
+      if (entry.range.empty() || entry.range.back() == '-') ++count;
+    }
+    return count;
+  }
+
+  // Arms a fault of the server for the next request of the whole archive (not for the ranges an
+  // update by files reads before it finds the whole archive cheaper), at a random byte of what is
+  // left.
   void ArmServerFault(const chaos::Release& release, FaultKind kind) {
     const std::uint64_t partial = FileSize(Work() / release.zipName);
     const std::uint64_t left = release.zipBytes > partial + 2 ? release.zipBytes - partial : release.zipBytes;
     const auto cut = static_cast<std::uint64_t>(Uniform(1, static_cast<int>(left - 1)));
+    Fault fault;
     switch (kind) {
       case FaultKind::kClose:
-        server_.SetFault(release.zipName, Fault::CloseAfter(cut));
+        fault = Fault::CloseAfter(cut);
         break;
       case FaultKind::kStallShort:
-        server_.SetFault(release.zipName, Fault::StallAfter(cut, std::chrono::milliseconds(1500)));
+        fault = Fault::StallAfter(cut, std::chrono::milliseconds(1500));
         break;
       case FaultKind::kStallAbort:
-        server_.SetFault(release.zipName, Fault::StallAfter(cut, std::chrono::milliseconds(6500)));
+        fault = Fault::StallAfter(cut, std::chrono::milliseconds(6500));
         break;
       case FaultKind::kKillInDownload:
-        server_.SetFault(release.zipName, Fault::StallAfter(cut, std::chrono::seconds(30)));
+        fault = Fault::StallAfter(cut, std::chrono::seconds(30));
         break;
       default:
-        break;
+        return;
     }
+    fault.wholeOnly = true;
+    server_.SetFault(release.zipName, fault);
   }
 
   // Arms a stall for one request of an update by files: the archive's end (the first request) or
@@ -485,6 +500,11 @@ class ChaosSuite {
     fault.healthyFirst = Uniform(0, 6);
     server_.SetFault(release.zipName, fault);
     return fault.healthyFirst;
+  }
+
+  // The requests the fault of `kind` counts: those of the whole archive, or every one for a range kill.
+  int RequestsFor(const chaos::Release& release, FaultKind kind) const {
+    return kind == FaultKind::kKillInRange ? server_.RequestCount(release.zipName) : WholeRequests(release);
   }
 
   // A launcher that runs alone: one that met another suite's launcher is started again.
@@ -546,11 +566,11 @@ class ChaosSuite {
           healthyFirst = ArmRangeFault(release);
         else
           ArmServerFault(release, kind);
-        requestsSeen = server_.RequestCount(release.zipName);
+        requestsSeen = RequestsFor(release, kind);
       }
       if (armed) {
         const FaultKind kind = plan->front();
-        const int requests = server_.RequestCount(release.zipName);
+        const int requests = RequestsFor(release, kind);
         if (WatchesFiles(kind)) {
           chaos::ExtractionWatch& watch = kind == FaultKind::kKillInExtraction ? staged
                                           : kind == FaultKind::kKillInCommit   ? committed

@@ -236,7 +236,9 @@ void ContentServer::Impl::Handle(const httplib::Request& request, httplib::Respo
   {
     std::lock_guard<std::mutex> lock(mutex);
     ++requestCounts[path];
-    const auto found = faults.find(path);
+    auto found = faults.find(path);
+    const std::string& range = entry.range;
+    if (found != faults.end() && found->second.wholeOnly && !range.empty() && range.back() != '-') found = faults.end();
     if (found != faults.end() && found->second.healthyFirst > 0) {
       --found->second.healthyFirst;
     } else if (found != faults.end()) {

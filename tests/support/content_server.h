@@ -27,7 +27,10 @@
 //   Fault::Endless()               200 with a chunked body of filler that never ends (until Stop())
 //   Fault::Trickle(interval)       the content, one byte per interval (a mirror on a dying line)
 // A fault with `healthyFirst` set lets that many requests of its path through unharmed first (a
-// fault for the third request of an archive fetched by ranges).
+// fault for the third request of an archive fetched by ranges); one with `wholeOnly` set lets
+// every request for a closed range ("bytes=N-M", "bytes=-N") through unharmed and uncounted, so
+// that it meets the download of the whole archive (no range, or "bytes=N-") and not the pieces an
+// update by files reads before it falls back.
 // A redirect target that starts with "http://" is sent as it is, so a path can point at another
 // loopback server (another port, or another loopback address such as 127.0.0.2).
 // Several effects combine in one Fault by setting its fields directly.
@@ -63,6 +66,7 @@ struct Fault {
   bool endless = false;                       // 200 with filler bytes in chunks until the server stops
   std::chrono::milliseconds trickleEvery{0};  // non-zero: one body byte per this interval
   int healthyFirst = 0;                       // requests answered as if there were no fault, before it applies
+  bool wholeOnly = false;                     // applies to requests without a range or with an open one only
 
   static Fault Status(int code, std::string text = "");
   static Fault Redirect(std::string target, int code = 302);
