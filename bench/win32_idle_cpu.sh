@@ -1,7 +1,7 @@
 #!/bin/bash
 # Processor time of the idle Windows splash under Wine, against a plain Win32 window woken 60
 # times a second built with the same toolchain (bench/win32_idle_frame_reference.cpp), measured
-# the same way: user + system time from /proc of the program's process, and apart from it of the
+# the same way: processor time from /proc of the program's process, and apart from it of the
 # Wine server, which does the work of every message wait and timer of a Wine program.
 #
 #   win32_idle_cpu.sh <launcher_e2e.exe> <win32_idle_frame_reference.exe> <port> [seconds]
@@ -36,9 +36,10 @@ trap cleanup EXIT
 die() { echo "error: $*" >&2; exit 1; }
 wine_env_start "$root/build/windows/wine-bench" || die "Xvfb did not start"
 
-TICKS_PER_SECOND=$(getconf CLK_TCK)
-cpu_ticks() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null; }
-# Prints "<process ticks> <Wine server ticks> <elapsed ns>" over `seconds`.
+# Nanoseconds on a processor, summed over the process's threads (/proc schedstat): the 10 ms
+# ticks of /proc stat would leave an idle program's 1 % a count of a dozen.
+cpu_ticks() { cat /proc/"$1"/task/*/schedstat 2>/dev/null | awk '{ns += $1} END {if (NR) printf "%d\n", ns}'; }
+# Prints "<process ns> <Wine server ns> <elapsed ns>" over `seconds`.
 sample() { # pid seconds
   local server p0 s0 t0 p1 s1 t1
   server=$(pgrep -x 'wineserver(64)?' | head -n 1)
@@ -49,8 +50,8 @@ sample() { # pid seconds
   [ -n "$p1" ] || { echo "process $1 ended while it was sampled" >&2; return 1; }
   echo "$((p1 - p0)) $((s1 - s0)) $((t1 - t0))"
 }
-percent() { # ticks elapsed-ns
-  awk -v t="$1" -v ns="$2" -v hz="$TICKS_PER_SECOND" 'BEGIN { printf "%.2f", 100 * t / hz / (ns / 1e9) }'
+percent() { # cpu-ns elapsed-ns
+  awk -v t="$1" -v ns="$2" 'BEGIN { printf "%.2f", 100 * t / ns }'
 }
 ratio() { awk -v a="$1" -v b="$2" 'BEGIN { if (b > 0) printf "%.2f x", a / b; else print "-" }'; }
 

@@ -1,10 +1,12 @@
 // Drawing of the splash with the GDI+ flat interface: PNG images from the program's resources,
 // image parts through a colour matrix, GBK texts in a named typeface, onto a DIB section.
+#include <cmath>
 #include <cstring>
 #include <memory>
 
 #include "platform/win32/gdiplus_surface.h"
 #include "platform/win32/module_instance.h"
+#include "platform/win32/rendered_texts.h"
 #include "platform/win32/wide_text.h"
 #include "ui/drawn_bounds.h"
 
@@ -132,6 +134,16 @@ void GdiplusSurface::DrawString(const std::string& gbkText, const ui::FontFamily
   if (!graphics_ || !gdiplusFamily) return;
   const std::wstring text = GbkToWide(gbkText);
   drawnKnown_ = false;
+  // At a whole pixel, the text drawn once before is composed as an image, pixel for pixel where
+  // a drawing of its own would put it; between pixels it is drawn here.
+  RenderedTexts::Text rendered{};
+  if (x == std::floor(x) && y == std::floor(y) &&
+      RenderedTexts::Instance().Find(graphics_, text, gdiplusFamily->Get(), style, emSizePx, color, &rendered)) {
+    gdip::GdipDrawImageRectRectI(graphics_, rendered.bitmap, static_cast<INT>(x) - rendered.margin,
+                                 static_cast<INT>(y) - rendered.margin, rendered.width, rendered.height, 0, 0,
+                                 rendered.width, rendered.height, Gdiplus::UnitPixel, nullptr, nullptr, nullptr);
+    return;
+  }
   Gdiplus::GpFont* rawFont = nullptr;
   if (gdip::GdipCreateFont(gdiplusFamily->Get(), emSizePx, style, Gdiplus::UnitPixel, &rawFont) != Gdiplus::Ok) return;
   std::unique_ptr<Gdiplus::GpFont, FontDeleter> font(rawFont);

@@ -42,12 +42,13 @@ Splash* currentSplash = nullptr;
 
 bool IsMainWindow(HWND window) { return currentSplash && window == currentSplash->mainWindow; }
 
-LRESULT OnPaint(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
-  PAINTSTRUCT paint{};
-  BeginPaint(window, &paint);
+// A layered window's pixels are pushed with UpdateLayeredWindow, never painted through a window
+// DC: validated only, without the paint DC that BeginPaint (and DefWindowProc's WM_PAINT after
+// it) would set up each time, under Wine with a fresh font selection and X resource lookups.
+LRESULT OnPaint(HWND window) {
+  ValidateRect(window, nullptr);
   if (currentSplash && currentSplash->driver) currentSplash->driver->OnPaint(window);
-  EndPaint(window, &paint);
-  return DefWindowProcW(window, message, wParam, lParam);
+  return 0;
 }
 
 LRESULT OnLeftButtonDown(HWND window, WPARAM wParam, LPARAM lParam) {
@@ -73,7 +74,7 @@ LRESULT CALLBACK SplashWindowProcedure(HWND window, UINT message, WPARAM wParam,
   }
   switch (message) {
     case WM_PAINT:
-      return OnPaint(window, message, wParam, lParam);
+      return OnPaint(window);
     case WM_WINDOWPOSCHANGED:
       if (currentSplash && currentSplash->host)
         currentSplash->host->OnWindowPosChanged(*reinterpret_cast<const WINDOWPOS*>(lParam));

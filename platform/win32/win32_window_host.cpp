@@ -171,16 +171,20 @@ void Win32WindowHost::Present(ui::WindowHandle window, ui::Surface& surface, con
   shown_[handle] = Shown{target, drawn, extent};
   if (changed.width <= 0 || changed.height <= 0) return;  // clear before and clear now
   const RECT dirty{changed.x, changed.y, changed.x + changed.width, changed.y + changed.height};
-  HDC screen = GetDC(nullptr);
   POINT destination{target.x, target.y};
   SIZE size{extent.width, extent.height};
   POINT origin{extent.x, extent.y};  // the window's part of the surface
   BLENDFUNCTION blend{AC_SRC_OVER, 0, 255, AC_SRC_ALPHA};
   UPDATELAYEREDWINDOWINFO info{};
   info.cbSize = sizeof info;
-  info.hdcDst = screen;
-  info.pptDst = &destination;
-  info.psize = &size;
+  // No destination DC: the screen's default palette applies, which is what a 32-bit layered
+  // window wants. A screen DC taken for each push costs, under Wine, a fresh read of the X
+  // resource files for the DC's default font, several times a second while the splash animates.
+  info.hdcDst = nullptr;
+  // In place: neither position nor size, which would make the push a placement of the window
+  // as well (under Wine a round of window-position work and seven server requests).
+  info.pptDst = samePlace ? nullptr : &destination;
+  info.psize = samePlace ? nullptr : &size;
   info.hdcSrc = source;
   info.pptSrc = &origin;
   info.pblend = &blend;
@@ -188,7 +192,6 @@ void Win32WindowHost::Present(ui::WindowHandle window, ui::Surface& surface, con
   // A push that moves or resizes the window takes no dirty rectangle: it replaces all of it.
   info.prcDirty = samePlace ? &dirty : nullptr;
   UpdateLayeredWindowIndirect(handle, &info);
-  if (screen) ReleaseDC(nullptr, screen);
 }
 
 void Win32WindowHost::BringToFront(ui::WindowHandle mainWindow) {

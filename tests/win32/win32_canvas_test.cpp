@@ -2,6 +2,10 @@
 // in the Song typeface, and a surface that really carries per-pixel alpha.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdlib>
+#include <vector>
+
 #include "app/texts.h"
 #include "platform/win32/gdiplus_flat.h"
 #include "platform/win32/gdiplus_surface.h"
@@ -107,6 +111,50 @@ TEST(Win32Canvas, GbkTextDrawsInTheSongTypefaceInItsColour) {
   EXPECT_GT(opaqueCyan, 50);
   EXPECT_EQ(redSeen, 0);
   EXPECT_EQ(outside, 0);  // the text's box starts at (x, y)
+}
+
+// A text at a whole pixel is drawn once and composed from that drawing afterwards; between
+// pixels it is drawn directly. Both must put the same ink in the same place, over a background
+// and on transparent pixels alike, or the splash's texts would shift or change when it repaints.
+TEST(Win32Canvas, AKeptTextComposesAsItsOwnDrawingWould) {
+  const auto family = ui::CreateFontFamily(texts::kFontFamily);
+  ASSERT_NE(family, nullptr);
+  const auto fill = ui::LoadPngResource(ui::kProgressFillImage);
+  ASSERT_NE(fill, nullptr);
+  const auto draw = [&](float x, float y) {
+    auto surface = ui::CreateSurface(360, 48);
+    // Half of the text over an opaque background, half over nothing.
+    surface->GetCanvas().DrawImagePart(*fill, {0, 0, 120, 48}, {0, 0, 18, 15}, ui::TintMatrix(ui::kOpaqueWhite));
+    surface->GetCanvas().DrawString(texts::kNoticeLine2, *family, ui::kFontStyleBold, 18, x, y, ui::kOpaqueCyan);
+    std::vector<std::uint32_t> pixels;
+    for (int row = 0; row < 48; ++row)
+      for (int column = 0; column < 360; ++column) pixels.push_back(surface->PixelAt(column, row));
+    return pixels;
+  };
+  const auto first = draw(12, 9);         // drawn, kept, composed
+  const auto again = draw(12, 9);         // composed from what was kept
+  const auto direct = draw(12.0001f, 9);  // drawn in place
+  const auto moved = draw(15, 11);        // composed 3 right and 2 down
+  EXPECT_EQ(first, again);
+  int differing = 0, inked = 0, shiftedApart = 0;
+  for (std::size_t i = 0; i < first.size(); ++i) {
+    const int column = static_cast<int>(i % 360), row = static_cast<int>(i / 360);
+    const auto channelGap = [](std::uint32_t a, std::uint32_t b, int shift) {
+      return std::abs(static_cast<int>((a >> shift) & 0xFF) - static_cast<int>((b >> shift) & 0xFF));
+    };
+    int gap = 0;
+    for (int shift : {0, 8, 16, 24}) gap = std::max(gap, channelGap(first[i], direct[i], shift));
+    if (gap > 24) ++differing;
+    if (column >= 120 && ui::AlphaOf(first[i]) != 0) ++inked;
+    if (column + 3 < 360 && row + 2 < 48 && column >= 120) {
+      const std::uint32_t shifted =
+          moved[static_cast<std::size_t>(row + 2) * 360 + static_cast<std::size_t>(column + 3)];
+      if (shifted != first[i]) ++shiftedApart;
+    }
+  }
+  EXPECT_GT(inked, 200) << "the text's part over nothing carries its own alpha";
+  EXPECT_LE(differing, 8) << "kept and direct drawing differ";
+  EXPECT_EQ(shiftedApart, 0) << "a kept text moved by whole pixels is the same ink moved";
 }
 
 // Surfaces of one size share their pixel memory one after the other: whatever the last one drew
