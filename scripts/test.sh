@@ -89,6 +89,12 @@ test_part() {  # <part>
 
 parts=("${presets[@]}")
 [ "$all" = 1 ] && parts+=(windows reliability)
+# The Windows libraries (built from Debian's sources, the longest build of all) start at once, at
+# idle priority: they take the processor time the Linux parts' tests leave, instead of being the
+# Windows part's build wait at the end. The Windows build waits for them on their cache's lock.
+if [ "$all" = 1 ]; then
+  (idle_priority; bash scripts/build-windows-deps.sh >"$logs/windows-deps.log" 2>&1) &
+fi
 build_pid=""
 start_build() {  # <index>: builds that part in the background at idle priority
   local part=${parts[$1]}
