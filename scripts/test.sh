@@ -82,7 +82,9 @@ test_part() {  # <part>
       [ "$1" != linux ] && exclude='chaos|large|slow'
       # A case that fails is run once more: a timing case can lose to a loaded machine once, and
       # the summary still names every case that failed a run, so a flaky case stays in sight.
-      ctest --preset "$1" -LE "$exclude" --repeat until-pass:2
+      # Three at a time on two processors: the tests that start launchers run in namespaces of their
+      # own and spend most of their time waiting on its pauses and time-outs.
+      ctest --preset "$1" -LE "$exclude" --repeat until-pass:2 --parallel 3
       ;;
   esac
 }
