@@ -311,29 +311,7 @@ class ChaosSuite {
     figures_.bytesDownloaded += server_.BytesSent(release.zipName);
     figures_.packageBytes += release.zipBytes;
 
-    if (installed) {
-      auto differences = chaos::TreeDifferences(release.buildFolder, Work() / settings::dataFolder);
-      const auto extra = chaos::ExtraFiles(release.buildFolder, Work() / settings::dataFolder);
-      differences.insert(differences.end(), extra.begin(), extra.end());
-      if (differences.empty()) {
-        ++figures_.installsVerified;
-      } else {
-        ++figures_.corruptInstalls;
-        failed = true;
-        std::printf("run %d: data folder differs from release %s: %s (and %zu more)\n", run + 1,
-                    release.version.c_str(), differences.front().c_str(), differences.size() - 1);
-      }
-    } else if (!failed) {
-      ++figures_.notConverged;
-      failed = true;
-      std::printf("run %d: no game started after %d launcher starts\n", run + 1, kMaxStartsPerRun);
-    }
-    const auto outside = chaos::NewPathsOutside(Sandbox(), Work(), before);
-    if (!outside.empty()) {
-      ++figures_.writesOutside;
-      failed = true;
-      std::printf("run %d: written outside the working folder: %s\n", run + 1, outside.front().c_str());
-    }
+    failed = CheckEnd("run", run, release, installed, failed, before);
     if (!failed) ++figures_.passed;
   }
 
@@ -422,29 +400,7 @@ class ChaosSuite {
     if (lastOutput_.find("file-level update staged") != std::string::npos) ++figures_.fileEndedByFiles;
     if (lastOutput_.find("download " + to.zipName) != std::string::npos) ++figures_.fileEndedWhole;
 
-    if (installed) {
-      auto differences = chaos::TreeDifferences(to.buildFolder, Work() / settings::dataFolder);
-      const auto extra = chaos::ExtraFiles(to.buildFolder, Work() / settings::dataFolder);
-      differences.insert(differences.end(), extra.begin(), extra.end());
-      if (differences.empty()) {
-        ++figures_.installsVerified;
-      } else {
-        ++figures_.corruptInstalls;
-        failed = true;
-        std::printf("update by files %d: data folder differs from release %s: %s (and %zu more)\n", run + 1,
-                    to.version.c_str(), differences.front().c_str(), differences.size() - 1);
-      }
-    } else if (!failed) {
-      ++figures_.notConverged;
-      failed = true;
-      std::printf("update by files %d: no game started after %d launcher starts\n", run + 1, kMaxStartsPerRun);
-    }
-    const auto outside = chaos::NewPathsOutside(Sandbox(), Work(), before);
-    if (!outside.empty()) {
-      ++figures_.writesOutside;
-      failed = true;
-      std::printf("update by files %d: written outside the working folder: %s\n", run + 1, outside.front().c_str());
-    }
+    failed = CheckEnd("update by files", run, to, installed, failed, before);
     if (!failed) ++figures_.filePassed;
   }
 
@@ -518,6 +474,38 @@ class ChaosSuite {
       }
       return launcher;
     }
+  }
+
+  // How a run ended: the data folder exactly the release when a game started (nothing missing,
+  // changed or extra), a game started at all, nothing written outside the working folder
+  // (`before`: the sandbox's tree before the run). Returns `failed`, or true with a line naming
+  // each fault found.
+  bool CheckEnd(const char* label, int run, const chaos::Release& release, bool installed, bool failed,
+                const std::set<std::string>& before) {
+    if (installed) {
+      auto differences = chaos::TreeDifferences(release.buildFolder, Work() / settings::dataFolder);
+      const auto extra = chaos::ExtraFiles(release.buildFolder, Work() / settings::dataFolder);
+      differences.insert(differences.end(), extra.begin(), extra.end());
+      if (differences.empty()) {
+        ++figures_.installsVerified;
+      } else {
+        ++figures_.corruptInstalls;
+        failed = true;
+        std::printf("%s %d: data folder differs from release %s: %s (and %zu more)\n", label, run + 1,
+                    release.version.c_str(), differences.front().c_str(), differences.size() - 1);
+      }
+    } else if (!failed) {
+      ++figures_.notConverged;
+      failed = true;
+      std::printf("%s %d: no game started after %d launcher starts\n", label, run + 1, kMaxStartsPerRun);
+    }
+    const auto outside = chaos::NewPathsOutside(Sandbox(), Work(), before);
+    if (!outside.empty()) {
+      ++figures_.writesOutside;
+      failed = true;
+      std::printf("%s %d: written outside the working folder: %s\n", label, run + 1, outside.front().c_str());
+    }
+    return failed;
   }
 
   // One launcher process until it ends. False when it crashed, hung or showed a box that no
