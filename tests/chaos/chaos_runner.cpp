@@ -20,7 +20,10 @@
 //
 //   launcher_chaos [--runs N] [--seed S] [--verbose]     (or CHAOS_RUNS, CHAOS_SEED)
 // Exit code 0 when every run passed.
+#include <poll.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <csignal>
@@ -29,11 +32,13 @@
 #include <deque>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <memory>
 #include <random>
 #include <set>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/settings.h"
@@ -219,49 +224,40 @@ class ChaosSuite {
   int Uniform(int low, int high) { return std::uniform_int_distribution<int>(low, high)(random_); }
   bool Chance(double p) { return std::uniform_real_distribution<double>(0, 1)(random_) < p; }
 
-  std::deque<FaultKind> PlanFaults() {
+  // `count` faults, each drawn from 0-99: the first kind whose bound lies above the draw.
+  std::deque<FaultKind> Plan(int count, std::initializer_list<std::pair<int, FaultKind>> bounds) {
     std::deque<FaultKind> plan;
-    const int count = Uniform(0, 3);
     for (int i = 0; i < count; ++i) {
       const int pick = Uniform(0, 99);
-      // Long stalls cost five seconds each; keep them rare.
-      if (pick < 28)
-        plan.push_back(FaultKind::kClose);
-      else if (pick < 40)
-        plan.push_back(FaultKind::kStallShort);
-      else if (pick < 46)
-        plan.push_back(FaultKind::kStallAbort);
-      else if (pick < 70)
-        plan.push_back(FaultKind::kKillInDownload);
-      else if (pick < 81)
-        plan.push_back(FaultKind::kKillInExtraction);
-      else if (pick < 92)
-        plan.push_back(FaultKind::kKillInCommit);
-      else
-        plan.push_back(FaultKind::kKillEarly);
+      for (const auto& [bound, kind] : bounds) {
+        if (pick < bound) {
+          plan.push_back(kind);
+          break;
+        }
+      }
     }
     return plan;
+  }
+
+  std::deque<FaultKind> PlanFaults() {
+    // Long stalls cost five seconds each; keep them rare.
+    return Plan(Uniform(0, 3), {{28, FaultKind::kClose},
+                                {40, FaultKind::kStallShort},
+                                {46, FaultKind::kStallAbort},
+                                {70, FaultKind::kKillInDownload},
+                                {81, FaultKind::kKillInExtraction},
+                                {92, FaultKind::kKillInCommit},
+                                {100, FaultKind::kKillEarly}});
   }
 
   // Updates by files: kills only, each at a point of the update by files or of the whole
   // archive that follows a kill in its commit.
   std::deque<FaultKind> PlanFileLevelFaults() {
-    std::deque<FaultKind> plan;
-    const int count = Uniform(1, 3);
-    for (int i = 0; i < count; ++i) {
-      const int pick = Uniform(0, 99);
-      if (pick < 20)
-        plan.push_back(FaultKind::kKillEarly);
-      else if (pick < 45)
-        plan.push_back(FaultKind::kKillInRange);
-      else if (pick < 65)
-        plan.push_back(FaultKind::kKillInExtraction);
-      else if (pick < 85)
-        plan.push_back(FaultKind::kKillInCommit);
-      else
-        plan.push_back(FaultKind::kKillInRemoval);
-    }
-    return plan;
+    return Plan(Uniform(1, 3), {{20, FaultKind::kKillEarly},
+                                {45, FaultKind::kKillInRange},
+                                {65, FaultKind::kKillInExtraction},
+                                {85, FaultKind::kKillInCommit},
+                                {100, FaultKind::kKillInRemoval}});
   }
 
   void Log(const std::string& text) {
@@ -289,11 +285,8 @@ class ChaosSuite {
     for (int start = 0; start < kMaxStartsPerRun && !installed && !failed; ++start) {
       const std::size_t gameLinesBefore = ReadLines(StartsFile()).size();
       const bool clean = RunLauncher(release, watched, &plan);
-      // A launcher killed just after it started the game: the game may still be checking its
-      // files, and its line must be counted with this start, not the next.
-      std::this_thread::sleep_for(std::chrono::milliseconds(300));
       failed = !clean;
-      const auto lines = ReadLines(StartsFile());
+      const auto lines = GameLinesWhenGamesEnded();
       for (std::size_t i = gameLinesBefore; i < lines.size(); ++i) {
         ++figures_.gameStarts;
         Log("game: " + lines[i]);
@@ -315,16 +308,29 @@ class ChaosSuite {
     if (!failed) ++figures_.passed;
   }
 
-  // The game's lines once there are `count` of them, or what there is after five seconds: a
-  // launcher that was not killed has started the game before it ended.
-  std::vector<std::string> GameLinesOnce(std::size_t count) {
+  // The game's lines once every game started from the data folder has ended (five seconds at
+  // most): a launcher killed just after it started the game leaves one still checking its files,
+  // and its line belongs to this start, not the next. posix_spawn returns only after the game's
+  // exec, so once the launcher is gone each game it started is a process of that image.
+  std::vector<std::string> GameLinesWhenGamesEnded() {
+    const std::string data = std::filesystem::weakly_canonical(Work() / settings::dataFolder).string() + "/";
     const auto deadline = Clock::now() + std::chrono::seconds(5);
-    std::vector<std::string> lines = ReadLines(StartsFile());
-    while (lines.size() < count && Clock::now() < deadline) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-      lines = ReadLines(StartsFile());
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry("/proc", error), end; !error && entry != end;
+         entry.increment(error)) {
+      const std::string pid = entry->path().filename().string();
+      if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+      std::error_code unreadable;
+      const std::string image = std::filesystem::read_symlink(entry->path() / "exe", unreadable).string();
+      if (unreadable || image.rfind(data, 0) != 0) continue;
+      const int fd = static_cast<int>(::syscall(SYS_pidfd_open, std::stoi(pid), 0));
+      if (fd < 0) continue;  // already ended
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+      pollfd ended{fd, POLLIN, 0};
+      if (left > 0) ::poll(&ended, 1, static_cast<int>(left));
+      ::close(fd);
     }
-    return lines;
+    return ReadLines(StartsFile());
   }
 
   // One update by files (see the top of the file).
@@ -341,7 +347,7 @@ class ChaosSuite {
     server_.ServeFolder(from.serverFolder);
     std::deque<FaultKind> none;
     const bool first = RunLauncher(from, pairWatched_, &none);
-    const auto firstLines = GameLinesOnce(1);
+    const auto firstLines = GameLinesWhenGamesEnded();
     std::size_t seen = firstLines.size();
     if (!first || firstLines != std::vector<std::string>{"ok " + from.version}) {
       ++figures_.corruptInstalls;
@@ -362,9 +368,7 @@ class ChaosSuite {
     bool failed = false;
     for (int start = 0; start < kMaxStartsPerRun && !installed && !failed; ++start) {
       failed = !RunLauncher(to, pairWatched_, &plan);
-      // As in RunOnce: a game started just before a kill may still be checking its files.
-      std::this_thread::sleep_for(std::chrono::milliseconds(300));
-      const auto lines = ReadLines(StartsFile());
+      const auto lines = GameLinesWhenGamesEnded();
       for (; seen < lines.size(); ++seen) {
         ++figures_.gameStarts;
         Log("game: " + lines[seen]);
