@@ -49,12 +49,6 @@ class GdiplusFontFamily final : public ui::FontFamily {
 struct ImageAttributesDeleter {
   void operator()(Gdiplus::GpImageAttributes* attributes) const { gdip::GdipDisposeImageAttributes(attributes); }
 };
-struct FontDeleter {
-  void operator()(Gdiplus::GpFont* font) const { gdip::GdipDeleteFont(font); }
-};
-struct BrushDeleter {
-  void operator()(Gdiplus::GpSolidFill* brush) const { gdip::GdipDeleteBrush(brush); }
-};
 struct StreamReleaser {
   void operator()(IStream* stream) const { stream->Release(); }
 };

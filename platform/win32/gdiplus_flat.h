@@ -8,4 +8,12 @@
 
 namespace platform::win32 {
 namespace gdip = Gdiplus::DllExports;
+
+// Owners of the flat interface's objects, for std::unique_ptr.
+struct FontDeleter {
+  void operator()(Gdiplus::GpFont* font) const { gdip::GdipDeleteFont(font); }
+};
+struct BrushDeleter {
+  void operator()(Gdiplus::GpSolidFill* brush) const { gdip::GdipDeleteBrush(brush); }
+};
 }  // namespace platform::win32

@@ -6,12 +6,6 @@
 namespace platform::win32 {
 namespace {
 
-struct FontDeleter {
-  void operator()(Gdiplus::GpFont* font) const { gdip::GdipDeleteFont(font); }
-};
-struct BrushDeleter {
-  void operator()(Gdiplus::GpSolidFill* brush) const { gdip::GdipDeleteBrush(brush); }
-};
 struct GraphicsDeleter {
   void operator()(Gdiplus::GpGraphics* graphics) const { gdip::GdipDeleteGraphics(graphics); }
 };
