@@ -20,9 +20,7 @@
 //
 //   launcher_chaos [--runs N] [--seed S] [--verbose]     (or CHAOS_RUNS, CHAOS_SEED)
 // Exit code 0 when every run passed.
-#include <poll.h>
 #include <sys/stat.h>
-#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -309,27 +307,9 @@ class ChaosSuite {
   }
 
   // The game's lines once every game started from the data folder has ended (five seconds at
-  // most): a launcher killed just after it started the game leaves one still checking its files,
-  // and its line belongs to this start, not the next. posix_spawn returns only after the game's
-  // exec, so once the launcher is gone each game it started is a process of that image.
+  // most): a launcher killed just after it started the game leaves one still checking its files.
   std::vector<std::string> GameLinesWhenGamesEnded() {
-    const std::string data = std::filesystem::weakly_canonical(Work() / settings::dataFolder).string() + "/";
-    const auto deadline = Clock::now() + std::chrono::seconds(5);
-    std::error_code error;
-    for (std::filesystem::directory_iterator entry("/proc", error), end; !error && entry != end;
-         entry.increment(error)) {
-      const std::string pid = entry->path().filename().string();
-      if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
-      std::error_code unreadable;
-      const std::string image = std::filesystem::read_symlink(entry->path() / "exe", unreadable).string();
-      if (unreadable || image.rfind(data, 0) != 0) continue;
-      const int fd = static_cast<int>(::syscall(SYS_pidfd_open, std::stoi(pid), 0));
-      if (fd < 0) continue;  // already ended
-      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-      pollfd ended{fd, POLLIN, 0};
-      if (left > 0) ::poll(&ended, 1, static_cast<int>(left));
-      ::close(fd);
-    }
+    chaos::WaitForProcessesFrom(Work() / settings::dataFolder, 5000);
     return ReadLines(StartsFile());
   }
 

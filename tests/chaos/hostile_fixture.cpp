@@ -102,7 +102,8 @@ Outcome LauncherSandbox::RunLauncher(const std::vector<std::string>& answers, co
     if (!MetAnotherLauncher(launcher) || attempt == 600) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
   }
-  // The launcher ends 700 ms after starting the game; the game has long written its line.
+  // The game may still be checking its files when the launcher has ended: its line is this run's.
+  WaitForProcessesFrom(Data(), 5000);
   const auto lines = ReadLines(startsFile);
   outcome.gameStarts.assign(lines.begin() + static_cast<std::ptrdiff_t>(std::min(linesBefore, lines.size())),
                             lines.end());

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -12,6 +13,7 @@
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace chaos {
@@ -161,6 +163,26 @@ bool EndedCleanly(const LauncherProcess& process, bool killedByTest) {
   if (!process.Exited()) return false;
   if (killedByTest && process.TermSignal() == SIGKILL) return true;
   return process.TermSignal() == 0 && process.ExitCode() == 0;
+}
+
+void WaitForProcessesFrom(const std::filesystem::path& folder, int milliseconds) {
+  const std::string prefix = std::filesystem::weakly_canonical(folder).string() + "/";
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+  std::error_code error;
+  for (std::filesystem::directory_iterator entry("/proc", error), end; !error && entry != end; entry.increment(error)) {
+    const std::string pid = entry->path().filename().string();
+    if (pid.empty() || pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::error_code unreadable;
+    const std::string image = std::filesystem::read_symlink(entry->path() / "exe", unreadable).string();
+    if (unreadable || image.rfind(prefix, 0) != 0) continue;
+    const int fd = static_cast<int>(::syscall(SYS_pidfd_open, std::stoi(pid), 0));
+    if (fd < 0) continue;  // already ended
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    pollfd ended{fd, POLLIN, 0};
+    if (left > 0) ::poll(&ended, 1, static_cast<int>(left));
+    ::close(fd);
+  }
 }
 
 }  // namespace chaos

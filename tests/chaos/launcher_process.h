@@ -71,4 +71,10 @@ bool MetAnotherLauncher(const LauncherProcess& process);
 // The launcher's exit was orderly: its quick exit with code 0, or a kill the test sent itself.
 bool EndedCleanly(const LauncherProcess& process, bool killedByTest);
 
+// Waits until every process whose image lies in `folder` has ended, `milliseconds` at most in all.
+// A game the launcher started may still be checking its files when the launcher has gone, and
+// its line belongs to that start. posix_spawn returns only after the game's exec, so once the
+// launcher is gone each game it started is a process of an image in the data folder.
+void WaitForProcessesFrom(const std::filesystem::path& folder, int milliseconds);
+
 }  // namespace chaos
